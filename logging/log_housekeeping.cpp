@@ -1,0 +1,115 @@
+// Rotation of the growing log file and removal of week-old log files.
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <locale>
+#include <sstream>
+#include <string>
+
+#include "logging/log_format.h"
+#include "logging/logger_errors.h"
+#include "logging/native_logger.h"
+#include "logging/utf8_path.h"
+
+namespace fs = std::filesystem;
+using velqa::logging::PathFromUtf8;
+using velqa::logging::Utf8FromPath;
+
+namespace {
+
+constexpr char kOwnTag[] = "NativeLogger";
+constexpr std::uintmax_t kRotationThresholdBytes = 52'428'800;  // 50 MiB
+constexpr std::chrono::seconds kMaxLogAge{604'800};            // 7 days
+
+bool Occupied(const fs::path& path) {
+  // symlink_status: a dangling link still occupies the name.
+  return fs::symlink_status(path).type() != fs::file_type::not_found;
+}
+
+// velqa_<stamp>.log, or velqa_<stamp>_<n>.log with the smallest free n when
+// an earlier rotation in the same second took the plain name: a rotated
+// file is never replaced.
+fs::path FreeRotatedPath(const fs::path& directory, const std::string& stamp) {
+  fs::path candidate = directory / PathFromUtf8("velqa_" + stamp + ".log");
+  for (int suffix = 1; Occupied(candidate); ++suffix) {
+    candidate =
+        directory / PathFromUtf8("velqa_" + stamp + "_" + std::to_string(suffix) + ".log");
+  }
+  return candidate;
+}
+
+std::string FormatMebibytes(std::uintmax_t bytes) {
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text.setf(std::ios::fixed);
+  text.precision(2);
+  text << static_cast<double>(bytes) / 1'048'576.0;
+  return text.str();
+}
+
+}  // namespace
+
+void NativeLogger::CheckAndRotateLog() {
+  if (log_file_path_.empty()) return;
+  try {
+    const fs::path current = PathFromUtf8(log_file_path_);
+    if (!fs::exists(current)) {
+      // Deleted under us: on POSIX the stream still writes into the unlinked
+      // file, where nobody will ever read it. Start a fresh file by the name.
+      log_file_.close();
+      log_file_.open(current, std::ios::out | std::ios::app);
+      return;
+    }
+    if (fs::file_size(current) <= kRotationThresholdBytes) return;
+
+    const std::string stamp = velqa::logging::FormatLocalTime(Now(), "%Y%m%d_%H%M%S");
+    const fs::path rotated = FreeRotatedPath(current.parent_path(), stamp);
+
+    log_file_.close();
+    if (environment_.rename) {
+      environment_.rename(current, rotated);
+    } else {
+      fs::rename(current, rotated);
+    }
+    log_file_.open(current, std::ios::out | std::ios::app);
+    // The first record of the fresh file; dropped with a notice if it did not open.
+    WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
+                      /*may_rotate=*/false);
+  } catch (const std::exception& e) {
+    velqa::logging::ReportToStderr("NativeLogger: 检查日志文件大小失败: ", e.what());
+  }
+}
+
+void NativeLogger::CleanupOldLogs() {
+  try {
+    const std::string install_directory = GetInstallDirectory();
+    if (install_directory.empty()) return;
+    const fs::path log_directory = PathFromUtf8(install_directory) / "logs";
+    if (!fs::exists(log_directory)) return;
+
+    const auto cutoff = Now() - kMaxLogAge;
+    int removed_count = 0;
+    // Size of the .log files left after the pass: "current total" in the summary.
+    std::uintmax_t remaining_bytes = 0;
+
+    for (const fs::directory_entry& entry : fs::directory_iterator(log_directory)) {
+      if (!entry.is_regular_file() || entry.path().extension() != ".log") continue;
+      const auto last_write =
+          std::chrono::file_clock::to_sys(fs::last_write_time(entry.path()));
+      const std::uintmax_t size = fs::file_size(entry.path());
+      if (last_write < cutoff) {
+        fs::remove(entry.path());
+        ++removed_count;
+        Info("删除旧日志文件: " + Utf8FromPath(entry.path()), kOwnTag);
+      } else {
+        remaining_bytes += size;
+      }
+    }
+
+    Info("日志清理完成: 删除了 " + std::to_string(removed_count) +
+             " 个文件，当前日志总大小: " + FormatMebibytes(remaining_bytes) + "MB",
+         kOwnTag);
+  } catch (const std::exception& e) {
+    Log(LogLevel::kError, std::string("清理旧日志文件失败: ") + e.what(), kOwnTag);
+  }
+}

@@ -1,0 +1,14 @@
+#include "logging/logger_errors.h"
+
+#include <cstdio>
+
+namespace velqa::logging {
+
+void ReportToStderr(std::string_view text, std::string_view detail) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fwrite(detail.data(), 1, detail.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace velqa::logging

@@ -1,0 +1,150 @@
+#include "logging/native_logger.h"
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <limits>
+#include <utility>
+
+#include "logging/executable_directory.h"
+#include "logging/log_format.h"
+#include "logging/logger_errors.h"
+#include "logging/utf8_path.h"
+
+namespace fs = std::filesystem;
+using velqa::logging::ReportToStderr;
+
+namespace {
+
+constexpr char kOwnTag[] = "NativeLogger";
+constexpr std::int32_t kRecordsPerSizeCheck = 100;
+
+void WriteToStdout(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+NativeLogger& NativeLogger::GetInstance() {
+  static NativeLogger instance{velqa::logging::LogEnvironment{}};
+  return instance;
+}
+
+NativeLogger::NativeLogger(velqa::logging::LogEnvironment environment)
+    : environment_(std::move(environment)) {}
+
+NativeLogger::~NativeLogger() {
+  std::lock_guard<std::mutex> lock(log_mutex_);
+  if (log_file_.is_open()) log_file_.close();
+}
+
+std::chrono::system_clock::time_point NativeLogger::Now() const {
+  return environment_.now ? environment_.now() : std::chrono::system_clock::now();
+}
+
+std::string NativeLogger::GetInstallDirectory() const {
+  return environment_.install_directory ? environment_.install_directory()
+                                        : velqa::logging::ExecutableDirectory();
+}
+
+bool NativeLogger::Initialize() {
+  if (initialized_.load(std::memory_order_acquire)) return true;
+  try {
+    const std::string install_directory = GetInstallDirectory();
+    if (install_directory.empty()) {
+      ReportToStderr("NativeLogger: 无法获取安装目录");
+      return false;
+    }
+    const fs::path log_directory = velqa::logging::PathFromUtf8(install_directory) / "logs";
+    // Whatever already sits at that path is left alone; a file there makes the open fail.
+    if (!fs::exists(log_directory)) fs::create_directories(log_directory);
+
+    const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
+    const fs::path file_path = log_directory / ("velqa_" + date + ".log");
+    log_file_path_ = velqa::logging::Utf8FromPath(file_path);
+
+    log_file_.open(file_path, std::ios::out | std::ios::app);
+    if (!log_file_.is_open()) {
+      ReportToStderr("NativeLogger: 无法打开日志文件: ", log_file_path_);
+      return false;
+    }
+    initialized_.store(true, std::memory_order_release);
+
+    Info("NativeLogger初始化成功", kOwnTag);
+    Info("日志文件路径: " + log_file_path_, kOwnTag);
+    CleanupOldLogs();
+    return true;
+  } catch (const std::exception& e) {
+    ReportToStderr("NativeLogger: 初始化失败: ", e.what());
+  } catch (...) {
+    ReportToStderr("NativeLogger: 初始化失败: ", "unknown exception");
+  }
+  return false;
+}
+
+void NativeLogger::Info(const std::string& message, const std::string& tag) {
+  Log(LogLevel::kInfo, message, tag);
+}
+
+void NativeLogger::Log(LogLevel level, const std::string& message, const std::string& tag) {
+  if (!initialized_.load(std::memory_order_acquire)) {
+    // One write, so that concurrent short records do not interleave.
+    try {
+      WriteToStdout("[NativeLogger] " + message + "\n");
+    } catch (...) {
+      // Out of memory: the record is lost, the caller goes on.
+    }
+    return;
+  }
+  try {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    WriteRecordLocked(level, message, tag, /*may_rotate=*/true);
+  } catch (const std::exception& e) {
+    // Only a failure to take the lock gets here.
+    ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
+  }
+}
+
+void NativeLogger::AppendTimestamp(std::string& out) {
+  const auto [seconds, millis] = velqa::logging::SplitMillis(Now());
+  if (seconds != cached_second_) {
+    // Local-time conversion and strftime dominate the cost of a record;
+    // do them once per second.
+    cached_seconds_text_ = velqa::logging::FormatLocalTime(
+        std::chrono::system_clock::from_time_t(seconds), "%Y-%m-%d %H:%M:%S");
+    cached_second_ = seconds;
+  }
+  out += cached_seconds_text_;
+  out += '.';
+  out += static_cast<char>('0' + millis / 100);
+  out += static_cast<char>('0' + millis / 10 % 10);
+  out += static_cast<char>('0' + millis % 10);
+}
+
+void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
+                                     const std::string& tag, bool may_rotate) {
+  if (!log_file_.is_open()) {
+    ReportToStderr("NativeLogger: 日志文件未打开");
+    return;
+  }
+  try {
+    timestamp_buffer_.clear();
+    AppendTimestamp(timestamp_buffer_);
+    line_buffer_.clear();
+    velqa::logging::AppendLogEntry(line_buffer_, level, message, tag, timestamp_buffer_);
+    line_buffer_ += '\n';
+
+    WriteToStdout(line_buffer_);
+    log_file_.write(line_buffer_.data(), static_cast<std::streamsize>(line_buffer_.size()));
+    log_file_.flush();
+
+    // Wraps instead of overflowing after 2^31 records.
+    record_count_ = record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;
+    if (may_rotate && record_count_ % kRecordsPerSizeCheck == 0) CheckAndRotateLog();
+  } catch (const std::exception& e) {
+    ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
+  } catch (...) {
+    ReportToStderr("NativeLogger: 写入日志失败: ", "unknown exception");
+  }
+}

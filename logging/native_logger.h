@@ -1,0 +1,79 @@
+// NativeLogger: the process-wide logger of the native side. Records go to
+// standard output and, once Initialize has opened it, to the day's file in the
+// "logs" directory beside the executable (velqa_YYYYMMDD.log). Every record is
+// flushed before Log returns. The file is rotated past 50 MiB and ".log" files
+// older than seven days are removed once at start-up.
+//
+// Threads: GetInstance, Log and Info may be called from any thread at any
+// time. Initialize is called once by the entry point on the main thread before
+// other threads write records. No member lets an exception escape.
+#ifndef VELQA_LOGGING_NATIVE_LOGGER_H_
+#define VELQA_LOGGING_NATIVE_LOGGER_H_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "logging/log_environment.h"
+
+enum class LogLevel : int { kDebug = 0, kInfo, kWarning, kError, kFatal };
+
+class NativeLogger {
+ public:
+  // The one logger of the process, created on first use, destroyed at exit.
+  static NativeLogger& GetInstance();
+
+  NativeLogger(const NativeLogger&) = delete;
+  NativeLogger& operator=(const NativeLogger&) = delete;
+  ~NativeLogger();
+
+  // Opens the day's log file beside the executable. True when ready (also if
+  // it already was); false after reporting the trouble on standard error.
+  bool Initialize();
+
+  // Writes one record (message and tag are UTF-8). Before Initialize only
+  // "[NativeLogger] " + message reaches standard output.
+  void Log(LogLevel level, const std::string& message, const std::string& tag);
+  void Info(const std::string& message, const std::string& tag);
+
+ private:
+  friend class NativeLoggerTestPeer;
+
+  explicit NativeLogger(velqa::logging::LogEnvironment environment);
+
+  std::string GetInstallDirectory() const;
+  std::chrono::system_clock::time_point Now() const;
+  // Appends "YYYY-MM-DD HH:MM:SS.mmm" of one clock reading. Needs log_mutex_.
+  void AppendTimestamp(std::string& out);
+  // Steps of one record after the lock is taken: both outputs, flush, count
+  // and, if `may_rotate`, the size check every 100 records. Needs log_mutex_.
+  void WriteRecordLocked(LogLevel level, const std::string& message, const std::string& tag,
+                         bool may_rotate);
+  // Moves the file aside once it is past 50 MiB. Needs log_mutex_.
+  void CheckAndRotateLog();
+  // Removes ".log" files not written for seven days. Takes log_mutex_ per record.
+  void CleanupOldLogs();
+
+  std::ofstream log_file_;
+  std::mutex log_mutex_;
+  std::string log_file_path_;
+  // Set once by Initialize before other threads log; read unlocked by Log.
+  std::atomic<bool> initialized_{false};
+
+  // Records written to the file; every 100th triggers the size check.
+  std::int32_t record_count_ = 0;
+  // "YYYY-MM-DD HH:MM:SS" of cached_second_, reused while the second lasts.
+  std::time_t cached_second_ = -1;
+  std::string cached_seconds_text_;
+  // Reused for every record to avoid allocations on the write path.
+  std::string timestamp_buffer_;
+  std::string line_buffer_;
+
+  velqa::logging::LogEnvironment environment_;
+};
+
+#endif  // VELQA_LOGGING_NATIVE_LOGGER_H_
