@@ -1,0 +1,97 @@
+// Stand-in for the sing-box proxy: accepts exactly "run -c CONFIG" and behaves
+// as the host expects a sing-box to (output on both streams, exit rules),
+// scripted by an optional "standin" object in the configuration:
+//   "stdout", "stderr"   text written once at start, in that order
+//   "burst_bytes"        that many bytes of line-structured output at start
+//   "spawn_child"        true: start one more copy (same configuration, this
+//                        key ignored) that keeps running
+//   "exit_after_ms",
+//   "exit_code"          exit by itself (either key; defaults 0); otherwise
+//                        run until ended
+//   "silent"             accepted for readability; an object without output
+//                        keys writes nothing anyway
+// Without a "standin" object it writes a few start-up lines and runs until
+// ended. A missing or unreadable configuration gives a FATAL line and exit 1.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "standins/sing_box/mini_json.h"
+#include "standins/sing_box/platform.h"
+
+namespace standin {
+namespace {
+
+void Write(Stream stream, const std::string& text) { WriteAll(stream, text.data(), text.size()); }
+
+[[noreturn]] void Fatal(const std::string& message) {
+  Write(Stream::kErr, "FATAL[0000] " + message + "\n");
+  ExitWith(1);
+}
+
+// Writes exactly `total` bytes of 64-byte lines as fast as the pipe takes them.
+void Burst(unsigned long long total) {
+  constexpr size_t kLine = 64;
+  constexpr size_t kLinesPerBlock = 1024;
+  std::string block;
+  block.reserve(kLine * kLinesPerBlock);
+  for (size_t i = 0; i < kLinesPerBlock; ++i) {
+    std::string line = "INFO[0000] burst line " + std::to_string(i) + " ";
+    line.resize(kLine - 1, 'x');
+    block += line + '\n';
+  }
+  while (total > 0) {
+    size_t n = static_cast<size_t>(std::min<unsigned long long>(total, block.size()));
+    if (!WriteAll(Stream::kOut, block.data(), n)) return;
+    total -= n;
+  }
+}
+
+void DefaultStartupLines() {
+  Write(Stream::kOut,
+        "INFO[0000] network: updated default interface eth0, index 2\n"
+        "INFO[0000] inbound/tun[tun-in]: started at tun0\n"
+        "INFO[0000] sing-box started (0.01s)\n");
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (args.size() != 3 || args[0] != "run" || args[1] != "-c") {
+    Fatal("usage: sing-box run -c CONFIG");
+  }
+  const std::string& config_path = args[2];
+  std::string text, reason;
+  if (!ReadWholeFile(config_path, &text, &reason)) {
+    Fatal("read config at " + config_path + ": " + reason);
+  }
+  std::optional<JsonValue> config = ParseJson(text, &reason);
+  if (!config) Fatal("decode config at " + config_path + ": " + reason);
+
+  const JsonValue* script = config->Find("standin");
+  if (script == nullptr || script->kind != JsonValue::Kind::kObject) {
+    DefaultStartupLines();
+    RunUntilEnded();
+  }
+  if (const JsonValue* out = script->Find("stdout")) Write(Stream::kOut, out->text);
+  if (const JsonValue* err = script->Find("stderr")) Write(Stream::kErr, err->text);
+  if (const JsonValue* burst = script->Find("burst_bytes"); burst && burst->number > 0) {
+    Burst(static_cast<unsigned long long>(burst->number));
+  }
+  if (const JsonValue* spawn = script->Find("spawn_child");
+      spawn && spawn->boolean && !NoSpawnRequested()) {
+    unsigned long pid = SpawnCopy(config_path, &reason);
+    if (pid == 0) Fatal("start child: " + reason);
+    Write(Stream::kOut, "INFO[0000] standin: started child process " + std::to_string(pid) + "\n");
+  }
+  const JsonValue* exit_after = script->Find("exit_after_ms");
+  const JsonValue* exit_code = script->Find("exit_code");
+  if (exit_after == nullptr && exit_code == nullptr) RunUntilEnded();
+  if (exit_after != nullptr && exit_after->number > 0) {
+    SleepMilliseconds(static_cast<long>(exit_after->number));
+  }
+  return exit_code != nullptr ? static_cast<int>(exit_code->number) : 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+int main(int argc, char** argv) { standin::ExitWith(standin::Run(standin::Arguments(argc, argv))); }

@@ -1,0 +1,38 @@
+// The few operating-system services the stand-in sing-box needs; one
+// implementation per platform (platform_posix.cpp, platform_win.cpp).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Set in the environment of a copy started for "spawn_child", so that the copy
+// runs the same configuration without starting a copy of its own.
+inline constexpr char kNoSpawnVariable[] = "VELQA_STANDIN_NO_SPAWN";
+
+enum class Stream { kOut, kErr };
+
+// The arguments after the program name, as UTF-8 text.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+// Reads the whole file at a UTF-8 path; on failure false and the reason.
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason);
+
+// Writes every byte; false once the reader has gone (the stand-in then keeps
+// running silently, as a daemon whose log reader vanished would).
+bool WriteAll(Stream stream, const char* data, size_t size);
+
+// Starts one more copy of this executable with "run -c CONFIG", inheriting the
+// standard handles and marked with kNoSpawnVariable. Returns its process id,
+// or 0 with the reason.
+unsigned long SpawnCopy(const std::string& config_path, std::string* reason);
+
+bool NoSpawnRequested();
+unsigned long OwnProcessId();
+void SleepMilliseconds(long ms);
+[[noreturn]] void RunUntilEnded();
+[[noreturn]] void ExitWith(int code);
+
+}  // namespace standin

@@ -1,0 +1,90 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "standins/sing_box/platform.h"
+
+extern char** environ;
+
+namespace standin {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  // A vanished reader must not kill the stand-in through SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *reason = std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    contents->append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+bool WriteAll(Stream stream, const char* data, size_t size) {
+  int fd = stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO;
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
+  char self[4096];
+  ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (len <= 0) {
+    *reason = std::strerror(errno);
+    return 0;
+  }
+  self[len] = '\0';
+  setenv(kNoSpawnVariable, "1", 1);
+  std::string run = "run", option = "-c", config = config_path;
+  char* argv[] = {self, run.data(), option.data(), config.data(), nullptr};
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, self, nullptr, nullptr, argv, environ);
+  if (rc != 0) {
+    *reason = std::strerror(rc);
+    return 0;
+  }
+  return static_cast<unsigned long>(pid);
+}
+
+bool NoSpawnRequested() { return std::getenv(kNoSpawnVariable) != nullptr; }
+
+unsigned long OwnProcessId() { return static_cast<unsigned long>(getpid()); }
+
+void SleepMilliseconds(long ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+
+void RunUntilEnded() {
+  for (;;) pause();
+}
+
+void ExitWith(int code) { _exit(code); }
+
+}  // namespace standin

@@ -1,0 +1,130 @@
+#include <shellapi.h>
+#include <windows.h>
+
+#include <iterator>
+
+#include "standins/sing_box/platform.h"
+
+namespace standin {
+namespace {
+
+std::string ToUtf8(const wchar_t* text, int length = -1) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+  if (length < 0) out.pop_back();  // the terminating zero
+  return out;
+}
+
+std::wstring ToWide(const std::string& text) {
+  int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+  return out;
+}
+
+std::string ErrorText(DWORD code) { return "Windows error " + std::to_string(code); }
+
+// Closes a kernel handle when it goes out of scope.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedHandle() {
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::vector<std::string> Arguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> out;
+  for (int i = 1; wide && i < count; ++i) out.push_back(ToUtf8(wide[i]));
+  LocalFree(wide);
+  return out;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason) {
+  ScopedHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    *reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                  ? "The system cannot find the file specified."
+                  : ErrorText(error);
+    return false;
+  }
+  char buffer[65536];
+  DWORD got = 0;
+  for (;;) {
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+      *reason = ErrorText(GetLastError());
+      return false;
+    }
+    if (got == 0) return true;
+    contents->append(buffer, got);
+  }
+}
+
+bool WriteAll(Stream stream, const char* data, size_t size) {
+  HANDLE out = GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
+  while (size > 0) {
+    DWORD chunk = size > (1u << 20) ? (1u << 20) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(out, data, chunk, &written, nullptr)) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
+  wchar_t self[32768];
+  DWORD len = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+  if (len == 0 || len >= std::size(self)) {
+    *reason = ErrorText(GetLastError());
+    return 0;
+  }
+  std::wstring command = L"\"" + std::wstring(self) + L"\" run -c \"" + ToWide(config_path) + L"\"";
+  SetEnvironmentVariableW(L"VELQA_STANDIN_NO_SPAWN", L"1");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &info)) {
+    *reason = ErrorText(GetLastError());
+    return 0;
+  }
+  ScopedHandle process(info.hProcess), thread(info.hThread);
+  return info.dwProcessId;
+}
+
+bool NoSpawnRequested() {
+  return GetEnvironmentVariableW(L"VELQA_STANDIN_NO_SPAWN", nullptr, 0) > 0;
+}
+
+unsigned long OwnProcessId() { return GetCurrentProcessId(); }
+
+void SleepMilliseconds(long ms) { Sleep(static_cast<DWORD>(ms)); }
+
+void RunUntilEnded() {
+  for (;;) Sleep(INFINITE);
+}
+
+void ExitWith(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+}  // namespace standin
