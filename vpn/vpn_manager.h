@@ -1,0 +1,124 @@
+// VpnManager: the native end of the channel "com.velqa.assistant/vpn_process".
+// It starts, watches, reports and stops the sing-box child and probes and
+// loads the WinTun library for the Dart side. Every operating-system call goes
+// through a vpn_os::VpnOs (the platform's by default; tests pass a fake).
+//
+// Diagnostics come in two kinds: a log record (NativeLogger Info with the tag
+// "VpnManager": log file and standard output) and a console line (standard
+// output only, newline, flush).
+//
+// Threads: construction, RegisterMethodChannelDirect, HandleMethodCall, every
+// handler and operation below, and the destructor run on the platform thread
+// (the window message loop, on which the messenger delivers calls). The only
+// other thread is the output monitor (LogMonitorThread): it reads is_running_,
+// the process handle, output_read_pipe_ and stop_log_monitor_, and closes
+// output_write_pipe_ once at its start. Each handler answers its result
+// exactly once before it returns.
+#ifndef VELQA_VPN_VPN_MANAGER_H_
+#define VELQA_VPN_VPN_MANAGER_H_
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "channel/binary_messenger.h"
+#include "channel/encodable_value.h"
+#include "channel/method_call.h"
+#include "channel/method_channel.h"
+#include "channel/method_result.h"
+#include "vpn/os/scoped_handle.h"
+#include "vpn/os/vpn_os.h"
+
+class VpnManager {
+ public:
+  using MethodCall = flutter::MethodCall<flutter::EncodableValue>;
+  using MethodResult = flutter::MethodResult<flutter::EncodableValue>;
+  using ResultPtr = std::unique_ptr<MethodResult>;
+
+  static constexpr char kChannelName[] = "com.velqa.assistant/vpn_process";
+
+  // Uses the platform's real operating-system interface.
+  VpnManager();
+  // `os` is borrowed and must outlive the manager.
+  explicit VpnManager(vpn_os::VpnOs& os);
+  // Stops the monitor, ends a running child (at most 3000 ms wait), closes its
+  // handles and the job, then releases WinTun.
+  ~VpnManager();
+
+  VpnManager(const VpnManager&) = delete;
+  VpnManager& operator=(const VpnManager&) = delete;
+
+  // Creates the channel on `messenger` (borrowed; the channel keeps it) with
+  // the standard method codec and routes every call to HandleMethodCall. A
+  // second call replaces the channel and its handler.
+  void RegisterMethodChannelDirect(flutter::BinaryMessenger* messenger);
+
+  // Dispatches on the exact method name; other names get NotImplemented.
+  void HandleMethodCall(const MethodCall& call, ResultPtr result);
+
+  // --- Handlers (each answers exactly once) ---
+  void HandleStartVpnMethod(const MethodCall& call, ResultPtr result);
+  void HandleStopVpnMethod(ResultPtr result);
+  void HandleGetVpnStatusMethod(ResultPtr result);
+  void HandleCheckTunDriverMethod(ResultPtr result);
+  void HandleInstallWinTunDriverMethod(ResultPtr result);
+
+  // Replies Success(bool) with the answer of IsWinTunAvailable.
+  void CheckTunDriver(ResultPtr result);
+  // Ends the monitor, the own child, stray sing-box processes and the job;
+  // replies Success() in every case.
+  void StopVpn(ResultPtr result);
+  // True when at least one process with exactly this image name was ended.
+  bool TerminateProcessesByName(const std::string& image_name);
+
+  // --- Discovery (paths are UTF-8; empty means not found) ---
+  // "x86", "x64" or "arm64".
+  std::string GetSystemArchitecture();
+  // Never throws.
+  std::string GetSingBoxExecutablePath();
+  // Throws std::filesystem::filesystem_error when the existence test fails
+  // for a reason other than not-found.
+  std::string GetWinTunDllPath();
+
+  // --- WinTun ---
+  bool LoadWinTun();
+  void UnloadWinTun();
+  bool IsWinTunAvailable();
+  // Replies Success(true) or Error "WINTUN_INSTALL_FAILED".
+  void InstallWinTunDriver(ResultPtr result);
+
+  // --- Output monitor ---
+  // Thread body; runs on the monitor thread.
+  void LogMonitorThread();
+  // Platform thread: requests the stop, ends a pending read, joins the thread,
+  // closes both pipe ends. Safe without a thread or pipe.
+  void StopLogMonitor();
+
+ private:
+  friend class VpnManagerTestPeer;
+
+  // One log record: Info with the tag "VpnManager".
+  static void LogRecord(const std::string& message);
+  // One console line: standard output, newline, flush.
+  static void ConsoleLine(const std::string& text);
+
+  // Borrowed; outlives every handle below, which closes through it.
+  vpn_os::VpnOs& os_;
+
+  vpn_os::ProcessInfo process_info_;
+  // Atomic: the monitor thread reads it while the platform thread writes it.
+  std::atomic<bool> is_running_{false};
+  std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> channel_;
+  vpn_os::ScopedHandle job_object_;
+  vpn_os::ScopedHandle output_read_pipe_;
+  vpn_os::ScopedHandle output_write_pipe_;
+  std::unique_ptr<std::thread> log_monitor_thread_;
+  std::atomic<bool> stop_log_monitor_{false};
+  vpn_os::ScopedModule wintun_module_;
+  // Ends the monitor's pending read when a stop is requested; created with
+  // the thread, reset by StopLogMonitor after the join.
+  std::unique_ptr<vpn_os::ReadCancellation> log_monitor_read_cancellation_;
+};
+
+#endif  // VELQA_VPN_VPN_MANAGER_H_
