@@ -1,0 +1,142 @@
+// Removal of ".log" files not written for seven days, once at start-up.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "logging/utf8_path.h"
+#include "tests/logging/blocked_entry.h"
+#include "tests/logging/logger_test_support.h"
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::UnorderedElementsAre;
+using std::chrono::hours;
+using std::chrono::seconds;
+using velqa::logging::Utf8FromPath;
+
+namespace {
+
+constexpr auto kWeek = seconds(604'800);
+
+class LogCleanupTest : public LoggerTest {
+ protected:
+  LogCleanupTest() { fs::create_directories(dir_.logs()); }
+
+  fs::path Old(const std::string& name, std::chrono::system_clock::duration age,
+               std::size_t bytes = 3) {
+    const fs::path path = dir_.logs() / name;
+    WriteFileWithTime(path, std::string(bytes, 'x'), clock_->now() - age);
+    return path;
+  }
+
+  // The logger's own records after the two start-up records.
+  std::vector<std::string> CleanupRecords() {
+    std::vector<std::string> records;
+    const auto lines = ReadLines(DayFile());
+    for (std::size_t i = 2; i < lines.size(); ++i) records.push_back(WithoutTimestamp(lines[i]));
+    return records;
+  }
+
+  static std::string Removed(const fs::path& path) {
+    return "[INFO] [NativeLogger] [I] 删除旧日志文件: " + Utf8FromPath(path);
+  }
+};
+
+TEST_F(LogCleanupTest, RemovesOnlyFilesOlderThanSevenDaysAndReportsEach) {
+  const fs::path just_over = Old("velqa_20250222.log", kWeek + seconds(1));
+  const fs::path exactly = Old("velqa_20250222_000000.log", kWeek);
+  const fs::path recent = Old("velqa_20250223.log", hours(24 * 6));
+  const fs::path ancient = Old("anything.log", hours(24 * 400));
+  auto logger = MakeInitializedLogger();
+
+  EXPECT_FALSE(fs::exists(just_over));
+  EXPECT_FALSE(fs::exists(ancient));
+  EXPECT_TRUE(fs::exists(exactly));
+  EXPECT_TRUE(fs::exists(recent));
+  const auto records = CleanupRecords();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(records.begin(), records.begin() + 2),
+              UnorderedElementsAre(Removed(just_over), Removed(ancient)));
+  EXPECT_THAT(records[2], testing::StartsWith(
+                              "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 2 个文件，"));
+}
+
+TEST_F(LogCleanupTest, NamesThatAreNotExactlyDotLogFilesAreNeverRemoved) {
+  const hours age(24 * 100);
+  const fs::path kept[] = {Old("notes.LOG", age), Old("velqa_20250301.log.bak", age),
+                           Old(".log", age), Old("velqa.txt", age)};
+  fs::create_directory(dir_.logs() / "old.log");
+  fs::create_directory(dir_.logs() / "nested");
+  const fs::path nested = dir_.logs() / "nested" / "velqa_20240101.log";
+  WriteFileWithTime(nested, "x", clock_->now() - age);
+  fs::last_write_time(dir_.logs() / "old.log",
+                      std::chrono::file_clock::from_sys(clock_->now() - age));
+
+  auto logger = MakeInitializedLogger();
+  for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::is_directory(dir_.logs() / "old.log"));
+  EXPECT_TRUE(fs::exists(nested));
+  EXPECT_THAT(CleanupRecords().back(), HasSubstr("删除了 0 个文件"));
+}
+
+TEST_F(LogCleanupTest, SummaryGivesTheSizeOfTheLogFilesThatRemainInMebibytes) {
+  Old("velqa_20250227.log", hours(24 * 2), 10 * 1'048'576);
+  Old("velqa_20250228.log", hours(24 * 1), 2 * 1'048'576 + 524'288);  // 2.5 MiB
+  Old("velqa_20250101.log", hours(24 * 59), 7 * 1'048'576);           // removed, not counted
+  Old("ignored.txt", hours(1), 5 * 1'048'576);
+  auto logger = MakeInitializedLogger();
+  // The day file holds the two start-up records (a few hundred bytes) when measured.
+  const auto summary = CleanupRecords().back();
+  EXPECT_EQ(summary, "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 1 个文件，当前日志总大小: 12.50MB");
+}
+
+TEST_F(LogCleanupTest, AFailingEntryEndsThePassWithAnErrorRecordAndNoSummary) {
+  std::vector<fs::path> old_files;
+  for (int i = 0; i < 6; ++i) {
+    old_files.push_back(Old("velqa_2024010" + std::to_string(i + 1) + ".log", hours(24 * 30)));
+  }
+  const auto blocked = MakeBlockedLogEntry(dir_.logs() / "velqa_20231231.log", clock_->now());
+  auto logger = MakeLogger();
+  ConsoleCapture console;
+  EXPECT_TRUE(logger->Initialize());
+  console.Finish();
+
+  const auto records = CleanupRecords();
+  ASSERT_FALSE(records.empty());
+  EXPECT_THAT(records.back(), testing::StartsWith("[ERROR] [NativeLogger] [E] 清理旧日志文件失败: "));
+  for (const auto& record : records) EXPECT_THAT(record, Not(HasSubstr("日志清理完成")));
+  // Files examined before the failure are gone and reported; the rest are untouched.
+  std::size_t reported = 0;
+  for (const auto& path : old_files) {
+    const bool was_reported =
+        std::find(records.begin(), records.end(), Removed(path)) != records.end();
+    EXPECT_NE(fs::exists(path), was_reported) << path;
+    reported += was_reported;
+  }
+  EXPECT_EQ(records.size(), reported + 1);
+  EXPECT_TRUE(fs::exists(fs::symlink_status(dir_.logs() / "velqa_20231231.log")));
+  EXPECT_THAT(console.err(), IsEmpty());
+  // The logger itself stays usable.
+  ConsoleCapture later;
+  logger->Info("after cleanup failure", "Main");
+  later.Finish();
+  EXPECT_THAT(ReadLines(DayFile()).back(), HasSubstr("after cleanup failure"));
+}
+
+TEST_F(LogCleanupTest, CleanupDoesNotRunAgainOnALaterInitialize) {
+  auto logger = MakeInitializedLogger();
+  const fs::path late = Old("velqa_20240101.log", hours(24 * 30));
+  ConsoleCapture console;
+  EXPECT_TRUE(logger->Initialize());
+  console.Finish();
+  EXPECT_TRUE(fs::exists(late));
+}
+
+}  // namespace

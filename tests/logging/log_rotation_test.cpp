@@ -1,0 +1,166 @@
+// Rotation past 50 MiB, checked every 100th record, and its failures.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "logging/log_format.h"
+#include "logging/utf8_path.h"
+#include "tests/logging/logger_test_support.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using velqa::logging::Utf8FromPath;
+
+namespace {
+
+class LogRotationTest : public LoggerTest {
+ protected:
+  // Writes "fill" records until the counter stands at `count`.
+  void LogUntilCount(NativeLogger& logger, int count) {
+    while (NativeLoggerTestPeer::RecordCount(logger) < count) logger.Info("fill", "Test");
+  }
+
+  // Bytes one "fill" record adds to the file at the fake clock's time.
+  std::uintmax_t FillRecordSize() const {
+    return velqa::logging::FormatLogEntry(LogLevel::kInfo, "fill", "Test",
+                                          "2025-03-01 09:15:02.047")
+               .size() +
+           std::string(kFileLineEnd).size();
+  }
+
+  // Grows the file so that after the next "fill" record it holds `size` bytes.
+  void SizeAfterNextRecord(std::uintmax_t size) { fs::resize_file(DayFile(), size - FillRecordSize()); }
+
+  fs::path Rotated(const std::string& name) const { return dir_.logs() / name; }
+};
+
+TEST_F(LogRotationTest, ExactlyFiftyMebibytesAtACheckIsLeftAlone) {
+  auto logger = MakeInitializedLogger();
+  ConsoleCapture console;
+  LogUntilCount(*logger, 99);
+  SizeAfterNextRecord(kRotationThreshold);
+  logger->Info("fill", "Test");  // the 100th: checked
+  console.Finish();
+  EXPECT_EQ(fs::file_size(DayFile()), kRotationThreshold);
+  EXPECT_FALSE(fs::exists(Rotated("velqa_20250301_091502.log")));
+}
+
+TEST_F(LogRotationTest, OneByteMoreIsRotatedAtTheHundredthRecordNotBefore) {
+  auto logger = MakeInitializedLogger();
+  ConsoleCapture console;
+  LogUntilCount(*logger, 50);
+  fs::resize_file(DayFile(), kRotationThreshold + 1000);
+  LogUntilCount(*logger, 99);
+  EXPECT_FALSE(fs::exists(Rotated("velqa_20250301_091502.log")));  // no check between multiples
+  logger->Info("trigger", "Test");
+  logger->Info("next", "Test");
+  console.Finish();
+
+  const fs::path rotated = Rotated("velqa_20250301_091502.log");
+  ASSERT_TRUE(fs::exists(rotated));
+  EXPECT_GT(fs::file_size(rotated), kRotationThreshold);
+  EXPECT_EQ(ReadTailLines(rotated, 200).back(),
+            "[2025-03-01 09:15:02.047] [INFO] [Test] [I] trigger");
+  const std::string notice =
+      "[2025-03-01 09:15:02.047] [INFO] [NativeLogger] [I] 日志文件轮转: " + Utf8FromPath(rotated);
+  EXPECT_THAT(ReadLines(DayFile()),
+              ElementsAre(notice, "[2025-03-01 09:15:02.047] [INFO] [Test] [I] next"));
+  // The rotation record went the usual way: console too, and counted.
+  EXPECT_THAT(console.out(), HasSubstr(notice));
+  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 102);
+  EXPECT_THAT(console.err(), IsEmpty());
+}
+
+TEST_F(LogRotationTest, FileThatCrossesTheThresholdLaterIsRotatedAtTheNextCheck) {
+  auto logger = MakeInitializedLogger();
+  ConsoleCapture console;
+  LogUntilCount(*logger, 100);  // checked while small
+  fs::resize_file(DayFile(), kRotationThreshold + 1);
+  LogUntilCount(*logger, 199);
+  EXPECT_FALSE(fs::exists(Rotated("velqa_20250301_091502.log")));
+  LogUntilCount(*logger, 200);
+  console.Finish();
+  EXPECT_TRUE(fs::exists(Rotated("velqa_20250301_091502.log")));
+  EXPECT_EQ(ReadLines(DayFile()).size(), 1u);
+}
+
+TEST_F(LogRotationTest, TwoRotationsInOneSecondKeepBothRotatedFiles) {
+  auto logger = MakeInitializedLogger();
+  ConsoleCapture console;
+  LogUntilCount(*logger, 99);
+  fs::resize_file(DayFile(), kRotationThreshold + 1);
+  logger->Info("first batch ends", "Test");
+  LogUntilCount(*logger, 199);
+  fs::resize_file(DayFile(), kRotationThreshold + 2);
+  logger->Info("second batch ends", "Test");
+  LogUntilCount(*logger, 299);
+  fs::resize_file(DayFile(), kRotationThreshold + 3);
+  logger->Info("third batch ends", "Test");
+  console.Finish();
+
+  const fs::path first = Rotated("velqa_20250301_091502.log");
+  const fs::path second = Rotated("velqa_20250301_091502_1.log");
+  const fs::path third = Rotated("velqa_20250301_091502_2.log");
+  EXPECT_THAT(WithoutTimestamp(ReadTailLines(first, 200).back()),
+              "[INFO] [Test] [I] first batch ends");
+  EXPECT_THAT(WithoutTimestamp(ReadTailLines(second, 200).back()),
+              "[INFO] [Test] [I] second batch ends");
+  EXPECT_THAT(WithoutTimestamp(ReadTailLines(third, 200).back()),
+              "[INFO] [Test] [I] third batch ends");
+  EXPECT_EQ(WithoutTimestamp(ReadLines(DayFile()).front()),
+            "[INFO] [NativeLogger] [I] 日志文件轮转: " + Utf8FromPath(third));
+  EXPECT_THAT(console.err(), IsEmpty());
+}
+
+TEST_F(LogRotationTest, RefusedRenameClosesTheFileAndLaterRecordsAreDroppedWithNotice) {
+  rename_ = [](const fs::path& from, const fs::path& to) {
+    throw fs::filesystem_error("rename refused", from, to,
+                               std::make_error_code(std::errc::permission_denied));
+  };
+  auto logger = MakeInitializedLogger();
+  ConsoleCapture console;
+  LogUntilCount(*logger, 99);
+  fs::resize_file(DayFile(), kRotationThreshold + 1);
+  logger->Info("trigger", "Test");
+  const std::string out_before_drop = console.out();
+  logger->Info("dropped", "Test");
+  logger->Info("dropped too", "Test");
+  console.Finish();
+
+  EXPECT_THAT(console.err(), testing::StartsWith("NativeLogger: 检查日志文件大小失败: "));
+  EXPECT_THAT(console.err(), HasSubstr("rename refused"));
+  EXPECT_THAT(console.err(), testing::EndsWith("NativeLogger: 日志文件未打开\n"
+                                               "NativeLogger: 日志文件未打开\n"));
+  EXPECT_THAT(console.out(), Not(HasSubstr("dropped")));
+  EXPECT_FALSE(NativeLoggerTestPeer::FileOpen(*logger));
+  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 100);
+  // The records written so far stay in the unrenamed file.
+  EXPECT_EQ(WithoutTimestamp(ReadTailLines(DayFile(), 200).back()), "[INFO] [Test] [I] trigger");
+}
+
+TEST_F(LogRotationTest, ReopenFailureAfterRenameDropsTheRotationRecord) {
+  // Whoever renames the file leaves a directory under its name: the reopen fails.
+  rename_ = [](const fs::path& from, const fs::path& to) {
+    fs::rename(from, to);
+    fs::create_directory(from);
+  };
+  auto logger = MakeInitializedLogger();
+  ConsoleCapture console;
+  LogUntilCount(*logger, 99);
+  fs::resize_file(DayFile(), kRotationThreshold + 1);
+  logger->Info("trigger", "Test");
+  console.Finish();
+  EXPECT_EQ(console.err(), "NativeLogger: 日志文件未打开\n");
+  EXPECT_THAT(console.out(), Not(HasSubstr("日志文件轮转")));
+  EXPECT_TRUE(fs::exists(Rotated("velqa_20250301_091502.log")));
+  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 100);
+}
+
+}  // namespace
