@@ -18,7 +18,9 @@
 #define VELQA_VPN_VPN_MANAGER_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -98,6 +100,19 @@ class VpnManager {
  private:
   friend class VpnManagerTestPeer;
 
+  // --- sing-box lifecycle helpers (platform thread unless noted) ---
+  // A new start_vpn while the own child runs: ends that child (terminate,
+  // wait at most 3000 ms), closes its handles and job, stops the monitor.
+  void EndRunningChildBeforeStart();
+  // A started child whose monitor thread cannot be created: ended, and
+  // everything start_vpn created is closed.
+  void AbandonStartedChild();
+  // Early-exit path: everything the ended child wrote, read to the end.
+  std::string CollectEarlyExitOutput();
+  // The monitor's loop (monitor thread); LogMonitorThread adds the guard
+  // that keeps exceptions inside the thread.
+  void RunLogMonitor();
+
   // One log record: Info with the tag "VpnManager".
   static void LogRecord(const std::string& message);
   // One console line: standard output, newline, flush.
@@ -119,6 +134,13 @@ class VpnManager {
   // Ends the monitor's pending read when a stop is requested; created with
   // the thread, reset by StopLogMonitor after the join.
   std::unique_ptr<vpn_os::ReadCancellation> log_monitor_read_cancellation_;
+  // Orders the monitor's exit-code query against the platform thread closing
+  // the process handle (get_vpn_status, stop_vpn, a second start_vpn): the
+  // process record and is_running_ change only under it while a monitor may
+  // run. Also guards the monitor's idle wait, which log_monitor_wake_ ends
+  // early when a stop is requested.
+  std::mutex process_mutex_;
+  std::condition_variable log_monitor_wake_;
 };
 
 #endif  // VELQA_VPN_VPN_MANAGER_H_

@@ -19,11 +19,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "vpn/os/scoped_handle.h"
@@ -244,6 +247,13 @@ class VpnOs {
   virtual PathExistsResult PathExists(const std::filesystem::path& path) = 0;
   // Blocks the calling thread (the fake records the request instead).
   virtual void Sleep(std::chrono::milliseconds duration) = 0;
+
+  // --- Threads ---
+  // Starts a thread running `body`. Throws std::system_error when no thread
+  // can be created, as std::thread does; a fake may throw to test that path.
+  virtual std::unique_ptr<std::thread> StartThread(std::function<void()> body) {
+    return std::make_unique<std::thread>(std::move(body));
+  }
 };
 
 // The platform's real implementation, one per process, never destroyed.
