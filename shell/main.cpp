@@ -1,0 +1,61 @@
+// The process entry: console, COM, logger, the one-copy rule, then the
+// top-level window and the message loop. Exit code 0 after a normal run and
+// for a second copy; 1 when the window or the engine cannot be created.
+#include <windows.h>
+#include <objbase.h>
+
+#include "channel/engine_project.h"
+#include "logging/native_logger.h"
+#include "shell/app_identity.h"
+#include "shell/command_line.h"
+#include "shell/console.h"
+#include "shell/flutter_window.h"
+#include "shell/single_instance.h"
+
+namespace {
+
+// Where the window first appears and how large it is, in 96-dpi units.
+constexpr Point kWindowOrigin{10, 10};
+constexpr Size kWindowSize{420, 768};
+
+void RunMessageLoop() {
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+}  // namespace
+
+int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  SetUpConsole();
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  NativeLogger& logger = NativeLogger::GetInstance();
+  logger.Initialize();
+  logger.Info("应用启动", "Main");
+
+  if (!AcquireSingleInstance()) {
+    ActivateRunningInstance();
+    ShowAlreadyRunningNotice();
+    ::CoUninitialize();
+    return 0;
+  }
+
+  // Relative paths: the engine resolves them against the executable's folder.
+  flutter::EngineProject project = flutter::EngineProject::FromDataDirectory(L"data");
+  project.entrypoint_arguments = CollectCommandLineArguments();
+
+  FlutterWindow window(project);
+  if (!window.Create(kApplicationTitle, kWindowOrigin, kWindowSize)) {
+    ReleaseSingleInstance();
+    return 1;
+  }
+  window.SetQuitOnExit(true);
+  RunMessageLoop();
+
+  ReleaseSingleInstance();
+  ::CoUninitialize();
+  return 0;
+}

@@ -1,0 +1,44 @@
+#include "shell/single_instance.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "shell/app_identity.h"
+#include "shell/win_resources.h"
+
+namespace {
+
+// Held from a successful AcquireSingleInstance until ReleaseSingleInstance;
+// the process exiting releases it too.
+velqa::shell::UniqueHandle& SingleInstanceMutex() {
+  static velqa::shell::UniqueHandle mutex;
+  return mutex;
+}
+
+}  // namespace
+
+bool AcquireSingleInstance() {
+  velqa::shell::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+  // Read at once: nothing may run between the call and the error code.
+  const DWORD error = ::GetLastError();
+  // Without a mutex we cannot tell; starting is better than refusing to.
+  if (!mutex.IsValid()) return true;
+  if (error == ERROR_ALREADY_EXISTS) return false;  // `mutex` closes our handle
+  SingleInstanceMutex() = std::move(mutex);
+  return true;
+}
+
+void ReleaseSingleInstance() { SingleInstanceMutex().Reset(); }
+
+void ActivateRunningInstance() {
+  HWND window = ::FindWindowW(kWindowClassName, kApplicationTitle);
+  if (window == nullptr) return;
+  ::SetForegroundWindow(window);
+  if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+  ::FlashWindow(window, TRUE);
+}
+
+void ShowAlreadyRunningNotice() {
+  ::MessageBoxW(nullptr, kAlreadyRunningText, kAlreadyRunningCaption, MB_OK | MB_ICONINFORMATION);
+}

@@ -1,0 +1,29 @@
+#include "shell/title_bar_theme.h"
+
+#include <dwmapi.h>
+
+namespace {
+
+// DWMWA_USE_IMMERSIVE_DARK_MODE; older SDK headers do not name it.
+constexpr DWORD kImmersiveDarkModeAttribute = 20;
+
+}  // namespace
+
+std::optional<bool> ReadDarkTitleBarPreference(HKEY root, const wchar_t* subkey) {
+  DWORD light = 0;
+  DWORD size = sizeof(light);
+  const LSTATUS status = ::RegGetValueW(root, subkey, kAppsUseLightThemeValue, RRF_RT_REG_DWORD,
+                                        nullptr, &light, &size);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return light == 0;
+}
+
+void SetDarkTitleBar(HWND window, bool dark) {
+  const BOOL value = dark ? TRUE : FALSE;
+  ::DwmSetWindowAttribute(window, kImmersiveDarkModeAttribute, &value, sizeof(value));
+}
+
+void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter) {
+  const std::optional<bool> dark = ReadDarkTitleBarPreference();
+  if (dark.has_value()) setter(window, *dark);
+}
