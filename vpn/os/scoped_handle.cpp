@@ -37,7 +37,7 @@ ScopedModule& ScopedModule::operator=(ScopedModule&& other) noexcept {
 
 void ScopedModule::Reset() {
   NativeModule module = std::exchange(module_, 0);
-  if (module != 0 && os_ != nullptr) os_->FreeModule(module);
+  if (module != 0 && os_ != nullptr) os_->ReleaseModule(module);
 }
 
 }  // namespace vpn_os

@@ -199,7 +199,7 @@ class VpnOs {
   // Releases a handle or library handed out by this object. Called only by
   // ScopedHandle and ScopedModule.
   virtual void CloseHandle(NativeHandle handle) = 0;
-  virtual void FreeModule(NativeModule module) = 0;
+  virtual void ReleaseModule(NativeModule module) = 0;
 
   // --- Job that holds the child (Linux: the child's process group, watched
   // by a guard process so that it also ends when the host dies) ---

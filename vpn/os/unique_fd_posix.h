@@ -1,0 +1,39 @@
+// Owner of one POSIX file descriptor.
+#ifndef VELQA_VPN_OS_UNIQUE_FD_POSIX_H_
+#define VELQA_VPN_OS_UNIQUE_FD_POSIX_H_
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace vpn_os {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool is_valid() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    const int old = std::exchange(fd_, fd);
+    if (old >= 0) ::close(old);
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace vpn_os
+
+#endif  // VELQA_VPN_OS_UNIQUE_FD_POSIX_H_
