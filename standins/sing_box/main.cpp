@@ -3,11 +3,14 @@
 // scripted by an optional "standin" object in the configuration:
 //   "stdout", "stderr"   text written once at start, in that order
 //   "burst_bytes"        that many bytes of line-structured output at start
+//   "done_file"          a file created once the above is written (tells a
+//                        test that the reader has taken everything)
 //   "spawn_child"        true: start one more copy (same configuration, this
 //                        key ignored) that keeps running
 //   "exit_after_ms",
 //   "exit_code"          exit by itself (either key; defaults 0); otherwise
 //                        run until ended
+//   "last_words"         text written just before exiting by itself
 //   "silent"             accepted for readability; an object without output
 //                        keys writes nothing anyway
 // Without a "standin" object it writes a few start-up lines and runs until
@@ -76,6 +79,9 @@ int Run(const std::vector<std::string>& args) {
   if (const JsonValue* burst = script->Find("burst_bytes"); burst && burst->number > 0) {
     Burst(static_cast<unsigned long long>(burst->number));
   }
+  if (const JsonValue* done = script->Find("done_file"); done && !NoSpawnRequested()) {
+    if (!CreateMarkerFile(done->text, &reason)) Fatal("create " + done->text + ": " + reason);
+  }
   if (const JsonValue* spawn = script->Find("spawn_child");
       spawn && spawn->boolean && !NoSpawnRequested()) {
     unsigned long pid = SpawnCopy(config_path, &reason);
@@ -88,6 +94,7 @@ int Run(const std::vector<std::string>& args) {
   if (exit_after != nullptr && exit_after->number > 0) {
     SleepMilliseconds(static_cast<long>(exit_after->number));
   }
+  if (const JsonValue* last = script->Find("last_words")) Write(Stream::kOut, last->text);
   return exit_code != nullptr ? static_cast<int>(exit_code->number) : 0;
 }
 

@@ -20,6 +20,9 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Reads the whole file at a UTF-8 path; on failure false and the reason.
 bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason);
 
+// Creates (or truncates) an empty file at a UTF-8 path.
+bool CreateMarkerFile(const std::string& path, std::string* reason);
+
 // Writes every byte; false once the reader has gone (the stand-in then keeps
 // running silently, as a daemon whose log reader vanished would).
 bool WriteAll(Stream stream, const char* data, size_t size);

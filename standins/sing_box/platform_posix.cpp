@@ -41,6 +41,16 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
   return true;
 }
 
+bool CreateMarkerFile(const std::string& path, std::string* reason) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  return true;
+}
+
 bool WriteAll(Stream stream, const char* data, size_t size) {
   int fd = stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO;
   while (size > 0) {

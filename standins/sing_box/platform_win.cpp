@@ -75,6 +75,16 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
   }
 }
 
+bool CreateMarkerFile(const std::string& path, std::string* reason) {
+  ScopedHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    *reason = ErrorText(GetLastError());
+    return false;
+  }
+  return true;
+}
+
 bool WriteAll(Stream stream, const char* data, size_t size) {
   HANDLE out = GetStdHandle(stream == Stream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
