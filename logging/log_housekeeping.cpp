@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "logging/file_time.h"
 #include "logging/log_format.h"
 #include "logging/logger_errors.h"
 #include "logging/native_logger.h"
@@ -94,8 +95,7 @@ void NativeLogger::CleanupOldLogs() {
 
     for (const fs::directory_entry& entry : fs::directory_iterator(log_directory)) {
       if (!entry.is_regular_file() || entry.path().extension() != ".log") continue;
-      const auto last_write =
-          std::chrono::file_clock::to_sys(fs::last_write_time(entry.path()));
+      const auto last_write = velqa::logging::LastWriteTime(entry.path());
       const std::uintmax_t size = fs::file_size(entry.path());
       if (last_write < cutoff) {
         fs::remove(entry.path());

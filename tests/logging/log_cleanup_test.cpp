@@ -10,6 +10,7 @@
 
 #include "logging/utf8_path.h"
 #include "tests/logging/blocked_entry.h"
+#include "tests/logging/file_time_setter.h"
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
@@ -76,8 +77,7 @@ TEST_F(LogCleanupTest, NamesThatAreNotExactlyDotLogFilesAreNeverRemoved) {
   fs::create_directory(dir_.logs() / "nested");
   const fs::path nested = dir_.logs() / "nested" / "velqa_20240101.log";
   WriteFileWithTime(nested, "x", clock_->now() - age);
-  fs::last_write_time(dir_.logs() / "old.log",
-                      std::chrono::file_clock::from_sys(clock_->now() - age));
+  SetLastWriteTime(dir_.logs() / "old.log", clock_->now() - age);
 
   auto logger = MakeInitializedLogger();
   for (const auto& path : kept) EXPECT_TRUE(fs::exists(path)) << path;

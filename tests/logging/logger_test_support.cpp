@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "logging/utf8_path.h"
+#include "tests/logging/file_time_setter.h"
 
 namespace fs = std::filesystem;
 using velqa::logging::PathFromUtf8;
@@ -88,7 +89,7 @@ void WriteFileWithTime(const fs::path& path, const std::string& content,
     std::ofstream out(path, std::ios::binary);
     out << content;
   }
-  fs::last_write_time(path, std::chrono::file_clock::from_sys(last_write));
+  SetLastWriteTime(path, last_write);
 }
 
 std::string WithoutTimestamp(const std::string& record) {

@@ -1,0 +1,24 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "tests/logging/file_time_setter.h"
+
+void SetLastWriteTime(const std::filesystem::path& path,
+                      std::chrono::system_clock::time_point time) {
+  using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
+  const std::int64_t ticks =
+      std::chrono::duration_cast<Ticks>(time.time_since_epoch()).count() + 116'444'736'000'000'000;
+  FILETIME file_time;
+  file_time.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffff);
+  file_time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  // Backup semantics let directories be opened too.
+  HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open for SetFileTime");
+  const BOOL set = SetFileTime(handle, nullptr, nullptr, &file_time);
+  CloseHandle(handle);
+  if (!set) throw std::runtime_error("SetFileTime failed");
+}
