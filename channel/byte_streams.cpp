@@ -1,0 +1,107 @@
+#include "channel/byte_streams.h"
+
+#include <bit>
+#include <cstring>
+
+#include "channel/channel_diagnostics.h"
+
+namespace flutter {
+
+// Numbers travel little-endian and are copied as they lie in memory.
+static_assert(std::endian::native == std::endian::little,
+              "the codec copies numbers in host byte order");
+
+ByteStreamReader::~ByteStreamReader() = default;
+
+int32_t ByteStreamReader::ReadInt32() {
+  int32_t value = 0;
+  ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
+  return value;
+}
+
+int64_t ByteStreamReader::ReadInt64() {
+  int64_t value = 0;
+  ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
+  return value;
+}
+
+double ByteStreamReader::ReadDouble() {
+  double value = 0;
+  ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
+  return value;
+}
+
+ByteStreamWriter::~ByteStreamWriter() = default;
+
+void ByteStreamWriter::WriteInt32(int32_t value) {
+  WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+}
+
+void ByteStreamWriter::WriteInt64(int64_t value) {
+  WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+}
+
+void ByteStreamWriter::WriteDouble(double value) {
+  WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+}
+
+ByteBufferStreamReader::~ByteBufferStreamReader() = default;
+
+uint8_t ByteBufferStreamReader::ReadByte() {
+  if (location_ >= size_) {
+    internal::ReportInvalidRead();
+    return 0;
+  }
+  return bytes_[location_++];
+}
+
+void ByteBufferStreamReader::ReadBytes(uint8_t* buffer, size_t length) {
+  // Written so that no sum can overflow, whatever length the input announced.
+  if (location_ > size_ || length > size_ - location_) {
+    internal::ReportInvalidRead();
+    return;
+  }
+  if (length != 0) {
+    std::memcpy(buffer, bytes_ + location_, length);
+  }
+  location_ += length;
+}
+
+void ByteBufferStreamReader::ReadAlignment(uint8_t alignment) {
+  if (alignment == 0) {
+    return;
+  }
+  // No bounds check: a position past the end makes the next read fail.
+  const size_t remainder = location_ % alignment;
+  if (remainder != 0) {
+    location_ += alignment - remainder;
+  }
+}
+
+size_t ByteBufferStreamReader::RemainingBytes() const {
+  return location_ < size_ ? size_ - location_ : 0;
+}
+
+ByteBufferStreamWriter::~ByteBufferStreamWriter() = default;
+
+void ByteBufferStreamWriter::WriteByte(uint8_t byte) { bytes_->push_back(byte); }
+
+void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
+  if (length != 0) {
+    bytes_->insert(bytes_->end(), bytes, bytes + length);
+  }
+}
+
+void ByteBufferStreamWriter::WriteAlignment(uint8_t alignment) {
+  if (alignment == 0) {
+    return;
+  }
+  const size_t remainder = bytes_->size() % alignment;
+  if (remainder != 0) {
+    for (size_t i = remainder; i < alignment; ++i) {
+      WriteByte(0);
+    }
+  }
+}
+
+}  // namespace flutter

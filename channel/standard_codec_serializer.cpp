@@ -1,0 +1,308 @@
+#include "channel/standard_codec_serializer.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "channel/channel_diagnostics.h"
+
+namespace flutter {
+namespace {
+
+enum WireType : uint8_t {
+  kNull = 0,
+  kTrue = 1,
+  kFalse = 2,
+  kInt32 = 3,
+  kInt64 = 4,
+  kLargeInt = 5,  // read as a string, never written
+  kFloat64 = 6,
+  kString = 7,
+  kUInt8List = 8,
+  kInt32List = 9,
+  kInt64List = 10,
+  kFloat64List = 11,
+  kList = 12,
+  kMap = 13,
+  kFloat32List = 14,
+};
+
+// When the input ends inside a list or map, the missing elements read as null,
+// one invalid-read line each, but only this many per collection: a count the
+// input cannot back must not cost time or memory beyond the input's length.
+constexpr size_t kMaxMissingElements = 16;
+
+// Nested lists and maps are read recursively; deeper input is refused so that
+// a small hostile message cannot exhaust the stack of the platform thread.
+constexpr int kMaxNestingDepth = 256;
+
+thread_local int read_depth = 0;
+
+class ReadDepthScope {
+ public:
+  ReadDepthScope() { ++read_depth; }
+  ~ReadDepthScope() { --read_depth; }
+  ReadDepthScope(const ReadDepthScope&) = delete;
+  ReadDepthScope& operator=(const ReadDepthScope&) = delete;
+  bool too_deep() const { return read_depth > kMaxNestingDepth; }
+};
+
+// Moves the reader to the end of its input, so that everything after a refused
+// value reads as missing instead of being parsed again.
+void SkipRest(ByteStreamReader* stream) {
+  uint8_t sink[4096];
+  for (size_t left = stream->RemainingBytes();
+       left != 0 && left != ByteStreamReader::kUnknownRemaining; left = stream->RemainingBytes()) {
+    stream->ReadBytes(sink, std::min(left, sizeof(sink)));
+  }
+}
+
+// True while an element can still be read or may still be missing; false once
+// the input has ended and this collection has used up its missing elements.
+bool MoreElementsAllowed(const ByteStreamReader& stream, size_t* missing) {
+  if (stream.RemainingBytes() != 0) {
+    return true;
+  }
+  return (*missing)++ < kMaxMissingElements;
+}
+
+// Writes the elements of a non-empty typed list as one block after aligning to
+// their width; an empty list gets no padding.
+template <typename T>
+void WriteTypedElements(const std::vector<T>& list, ByteStreamWriter* stream) {
+  if (list.empty()) {
+    return;
+  }
+  if constexpr (sizeof(T) > 1) {
+    stream->WriteAlignment(sizeof(T));
+  }
+  stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+}
+
+// Reads `count` elements of T as one block after aligning to their width. A
+// count whose bytes are not all in the input yields an empty list: the read
+// fails as any short read does, but no storage is made for the announced size.
+template <typename T>
+EncodableValue ReadTypedList(size_t count, ByteStreamReader* stream) {
+  if constexpr (sizeof(T) > 1) {
+    stream->ReadAlignment(sizeof(T));
+  }
+  if (count > stream->RemainingBytes() / sizeof(T)) {
+    internal::ReportInvalidRead();
+    return EncodableValue(std::vector<T>());
+  }
+  std::vector<T> list(count);
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  return EncodableValue(std::move(list));
+}
+
+}  // namespace
+
+StandardCodecSerializer::StandardCodecSerializer() = default;
+
+StandardCodecSerializer::~StandardCodecSerializer() = default;
+
+const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
+  static const StandardCodecSerializer instance;
+  return instance;
+}
+
+EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
+  ReadDepthScope depth;
+  if (depth.too_deep()) {
+    internal::ReportNestingTooDeep(kMaxNestingDepth);
+    SkipRest(stream);
+    return EncodableValue();
+  }
+  const uint8_t type = stream->ReadByte();
+  return ReadValueOfType(type, stream);
+}
+
+void StandardCodecSerializer::WriteValue(const EncodableValue& value,
+                                         ByteStreamWriter* stream) const {
+  auto write_typed_list = [this](const auto& list, ByteStreamWriter* stream) {
+    WriteSize(list.size(), stream);
+    WriteTypedElements(list, stream);
+  };
+  switch (value.index()) {
+    case 0:
+      stream->WriteByte(kNull);
+      return;
+    case 1:
+      stream->WriteByte(std::get<bool>(value) ? kTrue : kFalse);
+      return;
+    case 2:
+      stream->WriteByte(kInt32);
+      stream->WriteInt32(std::get<int32_t>(value));
+      return;
+    case 3:
+      // The alternative decides the width, never the magnitude.
+      stream->WriteByte(kInt64);
+      stream->WriteInt64(std::get<int64_t>(value));
+      return;
+    case 4:
+      stream->WriteByte(kFloat64);
+      stream->WriteAlignment(8);
+      stream->WriteDouble(std::get<double>(value));
+      return;
+    case 5: {
+      const auto& string = std::get<std::string>(value);
+      stream->WriteByte(kString);
+      WriteSize(string.size(), stream);
+      if (!string.empty()) {
+        stream->WriteBytes(reinterpret_cast<const uint8_t*>(string.data()), string.size());
+      }
+      return;
+    }
+    case 6:
+      stream->WriteByte(kUInt8List);
+      write_typed_list(std::get<std::vector<uint8_t>>(value), stream);
+      return;
+    case 7:
+      stream->WriteByte(kInt32List);
+      write_typed_list(std::get<std::vector<int32_t>>(value), stream);
+      return;
+    case 8:
+      stream->WriteByte(kInt64List);
+      write_typed_list(std::get<std::vector<int64_t>>(value), stream);
+      return;
+    case 9:
+      stream->WriteByte(kFloat64List);
+      write_typed_list(std::get<std::vector<double>>(value), stream);
+      return;
+    case 10: {
+      const auto& list = std::get<EncodableList>(value);
+      stream->WriteByte(kList);
+      WriteSize(list.size(), stream);
+      for (const EncodableValue& element : list) {
+        WriteValue(element, stream);
+      }
+      return;
+    }
+    case 11: {
+      const auto& map = std::get<EncodableMap>(value);
+      stream->WriteByte(kMap);
+      WriteSize(map.size(), stream);
+      for (const auto& [key, element] : map) {
+        WriteValue(key, stream);
+        WriteValue(element, stream);
+      }
+      return;
+    }
+    case 12:
+      // The peer sees null; only a derived serializer can carry custom values.
+      stream->WriteByte(kNull);
+      internal::ReportUnhandledCustomType();
+      return;
+    case 13:
+      stream->WriteByte(kFloat32List);
+      write_typed_list(std::get<std::vector<float>>(value), stream);
+      return;
+    default:
+      stream->WriteByte(kNull);  // valueless_by_exception
+      return;
+  }
+}
+
+EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
+                                                        ByteStreamReader* stream) const {
+  switch (type) {
+    case kNull:
+      return EncodableValue();
+    case kTrue:
+      return EncodableValue(true);
+    case kFalse:
+      return EncodableValue(false);
+    case kInt32:
+      return EncodableValue(stream->ReadInt32());
+    case kInt64:
+      return EncodableValue(stream->ReadInt64());
+    case kFloat64:
+      stream->ReadAlignment(8);
+      return EncodableValue(stream->ReadDouble());
+    case kLargeInt:
+    case kString: {
+      const size_t size = ReadSize(stream);
+      if (size > stream->RemainingBytes()) {
+        internal::ReportInvalidRead();
+        return EncodableValue(std::string());
+      }
+      std::string string(size, '\0');
+      stream->ReadBytes(reinterpret_cast<uint8_t*>(string.data()), size);
+      return EncodableValue(std::move(string));
+    }
+    case kUInt8List:
+      return ReadTypedList<uint8_t>(ReadSize(stream), stream);
+    case kInt32List:
+      return ReadTypedList<int32_t>(ReadSize(stream), stream);
+    case kInt64List:
+      return ReadTypedList<int64_t>(ReadSize(stream), stream);
+    case kFloat64List:
+      return ReadTypedList<double>(ReadSize(stream), stream);
+    case kFloat32List:
+      return ReadTypedList<float>(ReadSize(stream), stream);
+    case kList: {
+      const size_t count = ReadSize(stream);
+      EncodableList list;
+      // Every present element takes at least one byte.
+      list.reserve(std::min(count, stream->RemainingBytes()));
+      size_t missing = 0;
+      for (size_t i = 0; i < count && MoreElementsAllowed(*stream, &missing); ++i) {
+        list.push_back(ReadValue(stream));
+      }
+      return EncodableValue(std::move(list));
+    }
+    case kMap: {
+      const size_t count = ReadSize(stream);
+      EncodableMap map;
+      size_t missing = 0;
+      for (size_t i = 0; i < count && MoreElementsAllowed(*stream, &missing); ++i) {
+        EncodableValue key = ReadValue(stream);
+        EncodableValue value = ReadValue(stream);
+        // Encoders write keys in ascending order, so appending is the usual
+        // case; otherwise the first occurrence of a key wins.
+        if (map.empty() || map.rbegin()->first < key) {
+          map.emplace_hint(map.end(), std::move(key), std::move(value));
+        } else {
+          map.try_emplace(std::move(key), std::move(value));
+        }
+      }
+      return EncodableValue(std::move(map));
+    }
+    default:
+      internal::ReportUnknownType(type);
+      return EncodableValue();
+  }
+}
+
+size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
+  const uint8_t byte = stream->ReadByte();
+  if (byte < 254) {
+    return byte;
+  }
+  if (byte == 254) {
+    uint16_t size = 0;
+    stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
+    return size;
+  }
+  uint32_t size = 0;
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
+  return size;
+}
+
+void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) const {
+  if (size < 254) {
+    stream->WriteByte(static_cast<uint8_t>(size));
+  } else if (size <= 0xffff) {
+    stream->WriteByte(254);
+    const uint16_t value = static_cast<uint16_t>(size);
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+  } else {
+    stream->WriteByte(255);
+    const uint32_t value = static_cast<uint32_t>(size);
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+  }
+}
+
+}  // namespace flutter
