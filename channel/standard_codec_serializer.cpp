@@ -67,17 +67,18 @@ bool MoreElementsAllowed(const ByteStreamReader& stream, size_t* missing) {
   return (*missing)++ < kMaxMissingElements;
 }
 
-// Writes the elements of a non-empty typed list as one block after aligning to
-// their width; an empty list gets no padding.
+// Writes the elements of a typed list as one block after aligning to their
+// width. An empty list is padded too: readers (this one and the Dart side's)
+// align before the elements whatever the count, so an unpadded empty list
+// would shift every value after it.
 template <typename T>
 void WriteTypedElements(const std::vector<T>& list, ByteStreamWriter* stream) {
-  if (list.empty()) {
-    return;
-  }
   if constexpr (sizeof(T) > 1) {
     stream->WriteAlignment(sizeof(T));
   }
-  stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+  if (!list.empty()) {
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+  }
 }
 
 // Reads `count` elements of T as one block after aligning to their width. A
