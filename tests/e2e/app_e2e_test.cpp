@@ -1,0 +1,399 @@
+// End-to-end scenarios of the bundled application under Wine: the real
+// velqa_assistant.exe with the stand-in engine, plug-ins, sing-box and WinTun.
+// The stand-in engine plays the Dart side from a script and records replies,
+// engine events and the arguments it received.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "shell/app_identity.h"
+#include "shell/single_instance.h"
+#include "shell/win32_window.h"
+#include "tests/e2e/app_process.h"
+#include "tests/e2e/session_files.h"
+
+namespace velqa::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kExitTimeoutMs = 20000;
+constexpr wchar_t kSingBoxImage[] = L"sing-box-amd64.exe";
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+// Index of the first line at or after `from` containing `text`, or -1.
+int FindLine(const std::vector<std::string>& lines, const std::string& text, int from = 0) {
+  for (int i = std::max(from, 0); i < static_cast<int>(lines.size()); ++i) {
+    if (lines[i].find(text) != std::string::npos) return i;
+  }
+  return -1;
+}
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bundle_ = BundleDirectory();
+    ASSERT_TRUE(fs::exists(bundle_ / L"velqa_assistant.exe")) << Utf8(bundle_);
+    // A working directory away from the bundle: the data paths must still be
+    // found beside the executable.
+    work_ = std::make_unique<TempDirectory>(L"velqa_e2e_");
+    config_ = work_->path() / L"sing-box.json";
+    WriteFileBytes(config_, "{\"log\": {\"level\": \"info\"}}\n");
+  }
+
+  fs::path Path(const wchar_t* name) const { return work_->path() / name; }
+
+  // Starts the bundle's application (or `executable`) with these arguments.
+  void Start(AppProcess& app, const std::vector<std::wstring>& arguments,
+             const fs::path& executable = {}) {
+    DWORD error = 0;
+    const fs::path exe = executable.empty() ? bundle_ / L"velqa_assistant.exe" : executable;
+    ASSERT_TRUE(app.Start(exe, arguments, work_->path(), &error)) << "CreateProcess: " << error;
+  }
+
+  // Starts with a Dart script and a replies file; returns the replies path.
+  fs::path StartScripted(AppProcess& app, const std::string& script,
+                         std::vector<std::wstring> extra = {}) {
+    const fs::path script_path = Path(L"session.dart-script");
+    const fs::path replies = Path(L"replies.txt");
+    WriteFileBytes(script_path, script);
+    std::vector<std::wstring> arguments = {L"--dart-script", script_path.wstring(),
+                                           L"--dart-replies", replies.wstring(),
+                                           L"--dart-events", Path(L"events.txt").wstring()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    Start(app, arguments);
+    return replies;
+  }
+
+  HWND WaitForVisibleWindow(const AppProcess& app) {
+    HWND window = nullptr;
+    WaitFor(
+        [&] {
+          window = FindAppWindow(app.pid());
+          return window != nullptr && ::IsWindowVisible(window);
+        },
+        kStartTimeoutMs);
+    return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
+  }
+
+  std::vector<ReplyLine> WaitForReplies(const fs::path& replies, size_t count) {
+    WaitFor([&] { return ReadReplies(replies).size() >= count; }, kStartTimeoutMs);
+    return ReadReplies(replies);
+  }
+
+  std::string StartVpnCall() const {
+    return "call start_vpn {\"config_path\": " + JsonString(Utf8(config_)) + "}\n";
+  }
+
+  fs::path bundle_;
+  std::unique_ptr<TempDirectory> work_;
+  fs::path config_;
+};
+
+TEST_F(AppTest, AScriptedSessionGetsTheDocumentedRepliesAndTheLogRecordsThemInOrder) {
+  LogWatch log(bundle_);
+  AppProcess app;
+  const fs::path replies = StartScripted(
+      app, "call check_tun_driver\n"
+           "call install_wintun_driver\n"
+           "call start_vpn\n"
+           "call start_vpn {\"config_path\": 5}\n"
+           "call start_vpn {\"other\": \"x\"}\n"
+           "call start_vpn {\"config_path\": \"C:\\\\velqa\\\\missing.json\"}\n" +
+               StartVpnCall() +
+               "call get_vpn_status\n"
+               "call stop_vpn\n"
+               "call stop_vpn\n"
+               "call Start_vpn\n"
+               "exit\n");
+  const std::optional<DWORD> exit_code = app.WaitForExit(60000);
+  ASSERT_EQ(exit_code, std::optional<DWORD>(0)) << app.Output();
+
+  const std::vector<ReplyLine> lines = ReadReplies(replies);
+  ASSERT_EQ(lines.size(), 11u) << ReadFileBytes(replies);
+  const auto success = [&](size_t i, const std::string& method, const std::string& value) {
+    EXPECT_EQ(lines[i].method, method) << i;
+    EXPECT_EQ(lines[i].reply.kind, Reply::Kind::kSuccess) << i << " " << lines[i].hex;
+    EXPECT_EQ(lines[i].reply.value, value) << i;
+  };
+  const auto error = [&](size_t i, const std::string& code, const std::string& message) {
+    EXPECT_EQ(lines[i].method, "start_vpn") << i;
+    EXPECT_EQ(lines[i].reply.kind, Reply::Kind::kError) << i << " " << lines[i].hex;
+    EXPECT_EQ(lines[i].reply.code, code) << i;
+    EXPECT_EQ(lines[i].reply.message, message) << i;
+    EXPECT_FALSE(lines[i].reply.has_details) << i;
+  };
+  success(0, "check_tun_driver", "true");
+  success(1, "install_wintun_driver", "true");
+  error(2, "INVALID_ARGUMENTS", "Arguments must be a map");
+  error(3, "INVALID_ARGUMENTS", "config_path must be a string");
+  error(4, "INVALID_ARGUMENTS", "Missing config_path argument");
+  error(5, "CONFIG_NOT_FOUND", "Configuration file not found");
+  success(6, "start_vpn", "null");
+  success(7, "get_vpn_status", "true");
+  success(8, "stop_vpn", "null");
+  success(9, "stop_vpn", "null");
+  EXPECT_EQ(lines[10].method, "Start_vpn");
+  EXPECT_EQ(lines[10].reply.kind, Reply::Kind::kNotImplemented) << lines[10].hex;
+
+  // The log holds this run's records in the order they happened.
+  const std::vector<std::string> records = log.NewRecords();
+  ASSERT_FALSE(records.empty()) << Utf8(log.File());
+  EXPECT_THAT(records.front(), HasSubstr("应用启动"));
+  EXPECT_THAT(records.front(), HasSubstr("Main"));
+  int at = 0;
+  for (const char* expected :
+       {"HandleCheckTunDriverMethod called", "Checking TUN driver availability...",
+        "HandleInstallWinTunDriverMethod called", "HandleStartVpnMethod called",
+        "HandleStartVpnMethod called", "HandleStopVpnMethod called",
+        "HandleStopVpnMethod called"}) {
+    const int found = FindLine(records, expected, at);
+    ASSERT_GE(found, 0) << "missing after line " << at << ": " << expected;
+    at = found + 1;
+  }
+  // Redirected standard output kept working: the records reached our pipe.
+  EXPECT_TRUE(app.WaitForOutput("应用启动", 5000)) << app.Output();
+
+  // The plug-ins were registered in their order before anything was drawn.
+  const std::vector<std::string> events = SplitLines(ReadFileBytes(Path(L"events.txt")));
+  const int url_launcher = FindLine(events, "registrar UrlLauncherWindows");
+  const int webview = FindLine(events, "registrar WebviewWindowsPlugin");
+  ASSERT_GE(url_launcher, 0) << ReadFileBytes(Path(L"events.txt"));
+  EXPECT_GT(webview, url_launcher);
+}
+
+TEST_F(AppTest, WithoutFlutterAssetsTheStartFailsWithExitCodeOneAndFreesTheSingleInstance) {
+  // A copy of the bundle without data\flutter_assets: the engine cannot start.
+  const fs::path broken = Path(L"broken bundle");
+  for (const auto& entry : fs::recursive_directory_iterator(bundle_)) {
+    const fs::path relative = fs::relative(entry.path(), bundle_);
+    const std::wstring top = relative.begin()->wstring();
+    if (top == L"logs" || relative == fs::path(L"data") / L"flutter_assets" ||
+        relative.wstring().starts_with(L"data\\flutter_assets\\")) {
+      continue;
+    }
+    if (entry.is_directory()) {
+      fs::create_directories(broken / relative);
+    } else {
+      fs::copy_file(entry.path(), broken / relative);
+    }
+  }
+  ASSERT_FALSE(fs::exists(broken / L"data" / L"flutter_assets"));
+
+  AppProcess failing;
+  Start(failing, {L"--dart-events", Path(L"broken-events.txt").wstring()},
+        broken / L"velqa_assistant.exe");
+  bool window_seen = false;
+  std::optional<DWORD> exit_code;
+  WaitFor(
+      [&] {
+        HWND window = FindAppWindow(failing.pid());
+        if (window != nullptr && ::IsWindowVisible(window)) window_seen = true;
+        exit_code = failing.WaitForExit(0);
+        return exit_code.has_value();
+      },
+      kExitTimeoutMs);
+  EXPECT_EQ(exit_code, std::optional<DWORD>(1)) << failing.Output();
+  EXPECT_FALSE(window_seen);
+  EXPECT_THAT(ReadFileBytes(Path(L"broken-events.txt")), ::testing::Not(HasSubstr("registrar")));
+
+  // The mutex went with the failed start: a new copy runs at once.
+  AppProcess next;
+  const fs::path replies = StartScripted(next, "call get_vpn_status\nexit\n");
+  EXPECT_EQ(next.WaitForExit(kStartTimeoutMs), std::optional<DWORD>(0)) << next.Output();
+  EXPECT_EQ(ReadReplies(replies).size(), 1u);
+}
+
+enum class FirstWindowState { kShown, kMinimised, kHiddenToTray };
+
+class SecondCopyTest : public AppTest, public ::testing::WithParamInterface<FirstWindowState> {};
+
+TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunning) {
+  AppProcess first;
+  Start(first, {});
+  HWND window = WaitForVisibleWindow(first);
+  ASSERT_NE(window, nullptr) << first.Output();
+  if (GetParam() == FirstWindowState::kMinimised) {
+    ::ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(WaitFor([&] { return ::IsIconic(window) != FALSE; }, 5000));
+  } else if (GetParam() == FirstWindowState::kHiddenToTray) {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(window); }, 5000));
+  }
+
+  AppProcess second;
+  Start(second, {});
+  HWND notice = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] { return (notice = ::FindWindowW(L"#32770", kAlreadyRunningCaption)) != nullptr; },
+      kStartTimeoutMs))
+      << second.Output();
+  DWORD notice_owner = 0;
+  ::GetWindowThreadProcessId(notice, &notice_owner);
+  EXPECT_EQ(notice_owner, second.pid());
+  // The second copy never gets a window of its own.
+  EXPECT_EQ(FindAppWindow(second.pid()), nullptr);
+
+  switch (GetParam()) {
+    case FirstWindowState::kShown:
+      EXPECT_TRUE(::IsWindowVisible(window));
+      break;
+    case FirstWindowState::kMinimised:
+      EXPECT_TRUE(WaitFor([&] { return !::IsIconic(window); }, 5000)) << "not restored";
+      break;
+    case FirstWindowState::kHiddenToTray:
+      // Only the tray icon shows a hidden window again.
+      EXPECT_FALSE(::IsWindowVisible(window));
+      break;
+  }
+
+  ::PostMessageW(notice, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
+  EXPECT_TRUE(first.IsRunning());
+  EXPECT_EQ(FindAppWindow(first.pid()), window);
+
+  ::PostMessageW(window, WM_COMMAND, kTrayExitCommand, 0);
+  EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstCopy, SecondCopyTest,
+                         ::testing::Values(FirstWindowState::kShown, FirstWindowState::kMinimised,
+                                           FirstWindowState::kHiddenToTray));
+
+TEST_F(AppTest, CommandLineArgumentsReachTheDartSideInOrderAsUtf8) {
+  const fs::path script = Path(L"exit.dart-script");
+  const fs::path args_out = Path(L"arguments.txt");
+  WriteFileBytes(script, "exit\n");
+  AppProcess app;
+  Start(app, {L"--dart-script", script.wstring(), L"--dart-args-out", args_out.wstring(), L"a",
+              L"b c", L"\u00fc", L"x\xD800y", L"", L"电商"});
+  ASSERT_EQ(app.WaitForExit(kStartTimeoutMs), std::optional<DWORD>(0)) << app.Output();
+
+  EXPECT_THAT(SplitLines(ReadFileBytes(args_out)),
+              ElementsAre(Hex("--dart-script"), Hex(Utf8(script)), Hex("--dart-args-out"),
+                          Hex(Utf8(args_out)), Hex("a"), Hex("b c"), "c3bc",
+                          "",  // the unpaired surrogate
+                          "", Hex("电商")));
+}
+
+TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverything) {
+  AppProcess app;
+  const fs::path replies = StartScripted(app, StartVpnCall() + "sleep 120000\n");
+  HWND window = WaitForVisibleWindow(app);
+  ASSERT_NE(window, nullptr) << app.Output();
+  const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
+  ASSERT_EQ(started.size(), 1u) << app.Output();
+  ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
+  const std::vector<DWORD> sing_box = ChildProcesses(app.pid(), kSingBoxImage);
+  ASSERT_EQ(sing_box.size(), 1u);
+
+  // The window's close button: hidden, still running.
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(window); }, 5000));
+  EXPECT_TRUE(app.IsRunning());
+
+  // What the shell sends for a left click on the icon.
+  ::PostMessageW(window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP);
+  EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }, 5000));
+
+  // A right click opens the real menu; choose its one item with the keyboard.
+  ::PostMessageW(window, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        menu = ::FindWindowW(L"#32768", nullptr);
+        return menu != nullptr && ::IsWindowVisible(menu);
+      },
+      5000));
+  ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+
+  EXPECT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << app.Output();
+  EXPECT_TRUE(WaitFor([&] { return !ProcessExists(sing_box[0]); }, 5000)) << "sing-box left";
+}
+
+TEST_F(AppTest, TheWindowKeepsItsOuterSizeAndTheFontsFollowTheSystem) {
+  AppProcess app;
+  StartScripted(app, "sleep 120000\n");
+  HWND window = WaitForVisibleWindow(app);
+  ASSERT_NE(window, nullptr) << app.Output();
+
+  wchar_t title[64] = {};
+  ::GetWindowTextW(window, title, 64);
+  EXPECT_STREQ(title, kApplicationTitle);
+  RECT before{};
+  ::GetWindowRect(window, &before);
+  // Wine reports 96 dpi: the logical geometry unscaled.
+  EXPECT_EQ(before.left, 10);
+  EXPECT_EQ(before.top, 10);
+  EXPECT_EQ(before.right - before.left, 420);
+  EXPECT_EQ(before.bottom - before.top, 768);
+
+  ::SetWindowPos(window, nullptr, 0, 0, 900, 400, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT after{};
+  ::GetWindowRect(window, &after);
+  EXPECT_EQ(after.right - after.left, 420);
+  EXPECT_EQ(after.bottom - after.top, 768);
+
+  // The view fills the client area.
+  HWND view = ::GetWindow(window, GW_CHILD);
+  ASSERT_NE(view, nullptr);
+  RECT client{};
+  RECT view_rect{};
+  ::GetClientRect(window, &client);
+  ::GetClientRect(view, &view_rect);
+  EXPECT_EQ(view_rect.right, client.right);
+  EXPECT_EQ(view_rect.bottom, client.bottom);
+
+  ::PostMessageW(window, WM_FONTCHANGE, 0, 0);
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadFileBytes(Path(L"events.txt")).find("fonts reloaded") != std::string::npos; },
+      5000));
+
+  ::PostMessageW(window, WM_COMMAND, kTrayExitCommand, 0);
+  EXPECT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
+}
+
+TEST_F(AppTest, KillingTheApplicationHardEndsItsSingBox) {
+  AppProcess app;
+  const fs::path replies = StartScripted(app, StartVpnCall() + "sleep 120000\n");
+  const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
+  ASSERT_EQ(started.size(), 1u) << app.Output();
+  ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
+  const std::vector<DWORD> sing_box = ChildProcesses(app.pid(), kSingBoxImage);
+  ASSERT_EQ(sing_box.size(), 1u);
+
+  ::TerminateProcess(app.handle(), 9);
+  ASSERT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(9));
+  EXPECT_TRUE(WaitFor([&] { return !ProcessExists(sing_box[0]); }, 10000)) << "sing-box left";
+}
+
+}  // namespace
+}  // namespace velqa::e2e
