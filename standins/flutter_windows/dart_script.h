@@ -1,0 +1,58 @@
+// The script that plays the Dart side of the application in the stand-in
+// engine. One command per line (UTF-8; blank lines and lines starting with #
+// are skipped):
+//   call METHOD [JSON]   a method call on the VPN channel, null arguments
+//                        without JSON; the next line waits for its reply
+//   raw METHOD HEX       these exact bytes on the VPN channel; METHOD only
+//                        labels the reply; waits for the reply like call
+//   sleep MS             waits MS milliseconds
+//   exit                 the tray menu's exit command to the top-level window
+//   close                a close request to the top-level window
+#ifndef VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_
+#define VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velqa::standin {
+
+struct ScriptStep {
+  enum class Kind { kSend, kSleep, kExit, kClose };
+  Kind kind;
+  std::string method;            // kSend: the label of the reply line
+  std::vector<uint8_t> message;  // kSend: the bytes sent
+  uint32_t milliseconds = 0;     // kSleep
+  int line = 0;                  // 1-based, for diagnostics
+};
+
+// What the scripted Dart side takes from its entry-point arguments. Each
+// option is "--name VALUE" or "--name=VALUE"; other arguments are ignored.
+//   --dart-script FILE     the script, run after the first frame
+//   --dart-replies FILE    appends "METHOD<TAB>HEX<TAB>READABLE" per answer
+//   --dart-events FILE     appends one line per engine event (frames,
+//                          registrars, font reloads, script progress)
+//   --dart-args-out FILE   writes every entry-point argument as the hex of its
+//                          UTF-8 bytes, one per line, when the engine starts
+struct DartOptions {
+  std::string script;
+  std::string replies;
+  std::string events;
+  std::string args_out;
+};
+DartOptions ParseDartOptions(const std::vector<std::string>& arguments);
+
+// Nullopt when a line is malformed; `error` then names the line and the fault.
+std::optional<std::vector<ScriptStep>> ParseDartScript(std::string_view text, std::string* error);
+
+// The bytes of a method call with standard codec framing; `arguments_json`
+// empty means null arguments. Nullopt (with `error`) for malformed JSON.
+std::optional<std::vector<uint8_t>> EncodeScriptCall(const std::string& method,
+                                                     std::string_view arguments_json,
+                                                     std::string* error);
+
+}  // namespace velqa::standin
+
+#endif  // VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_

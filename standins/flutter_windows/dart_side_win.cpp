@@ -1,0 +1,117 @@
+#include "standins/flutter_windows/dart_side_win.h"
+
+#include <cstdio>
+
+#include "standins/flutter_windows/engine_win.h"
+#include "standins/flutter_windows/panel_view_win.h"
+#include "standins/flutter_windows/text_win.h"
+#include "standins/flutter_windows/value_text.h"
+
+namespace velqa::standin {
+namespace {
+
+constexpr WPARAM kTrayExitCommand = 1001;
+
+void ReportScriptError(const std::string& what) {
+  std::string line = "flutter_windows stand-in: dart script " + what + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+DartSide::DartSide(Engine& engine, PanelView& panel) : engine_(engine), panel_(panel) {}
+
+void DartSide::OnEngineStarted() {
+  const std::string& out = engine_.options().args_out;
+  if (out.empty()) return;
+  std::string text;
+  for (const std::string& argument : engine_.arguments()) {
+    text += ToHex(reinterpret_cast<const uint8_t*>(argument.data()), argument.size()) + "\n";
+  }
+  if (!WriteWholeFile(PathFromUtf8(out), text)) ReportScriptError("cannot write " + out);
+}
+
+void DartSide::OnFirstFrame() {
+  if (started_) return;
+  started_ = true;
+  const std::string& path = engine_.options().script;
+  if (path.empty()) return;
+  std::optional<std::string> text = ReadWholeFile(PathFromUtf8(path));
+  if (!text) {
+    ReportScriptError("cannot read " + path);
+    engine_.events().Write("script unreadable");
+    return;
+  }
+  std::string error;
+  std::optional<std::vector<ScriptStep>> steps = ParseDartScript(*text, &error);
+  if (!steps) {
+    ReportScriptError(error);
+    engine_.events().Write("script rejected: " + error);
+    return;
+  }
+  steps_ = std::move(*steps);
+  engine_.events().Write("script started");
+  RunNextStep();
+}
+
+void DartSide::OnButton(const std::string& method, const std::string& config_path) {
+  std::string json;
+  if (method == "start_vpn") {
+    // The path goes through the JSON parser, so quote and escape it.
+    json = "{\"config_path\":\"";
+    for (char c : config_path) {
+      if (c == '"' || c == '\\') json += '\\';
+      json += c;
+    }
+    json += "\"}";
+  }
+  std::string error;
+  std::optional<std::vector<uint8_t>> message = EncodeScriptCall(method, json, &error);
+  if (message) Send(method, *message, false);
+}
+
+void DartSide::RunNextStep() {
+  while (next_step_ < steps_.size()) {
+    const ScriptStep& step = steps_[next_step_++];
+    switch (step.kind) {
+      case ScriptStep::Kind::kSend:
+        Send(step.method, step.message, true);
+        return;  // continues when the answer arrives
+      case ScriptStep::Kind::kSleep:
+        engine_.tasks().PostDelayed(step.milliseconds, [this] { RunNextStep(); });
+        return;
+      case ScriptStep::Kind::kExit:
+        engine_.events().Write("exit sent");
+        PostMessageW(TopLevelWindow(), WM_COMMAND, kTrayExitCommand, 0);
+        break;
+      case ScriptStep::Kind::kClose:
+        engine_.events().Write("close sent");
+        PostMessageW(TopLevelWindow(), WM_CLOSE, 0, 0);
+        break;
+    }
+  }
+  engine_.events().Write("script done");
+}
+
+void DartSide::Send(const std::string& label, const std::vector<uint8_t>& message,
+                    bool from_script) {
+  engine_.messenger()->DeliverToHost(
+      kVpnChannel, message, [this, label, from_script](const std::vector<uint8_t>& answer) {
+        Record(label, answer);
+        if (from_script) RunNextStep();
+      });
+}
+
+void DartSide::Record(const std::string& label, const std::vector<uint8_t>& answer) {
+  std::string readable = DescribeReply(answer.data(), answer.size());
+  panel_.AddAnswer(label + ": " + readable);
+  const std::string& path = engine_.options().replies;
+  if (path.empty()) return;
+  std::string line = label + "\t" + ToHex(answer.data(), answer.size()) + "\t" + readable + "\n";
+  if (!AppendToFile(PathFromUtf8(path), line)) ReportScriptError("cannot write " + path);
+}
+
+HWND DartSide::TopLevelWindow() const { return GetAncestor(panel_.window(), GA_ROOT); }
+
+}  // namespace velqa::standin
