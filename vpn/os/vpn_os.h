@@ -184,7 +184,8 @@ struct PathExistsResult {
 // on the pipe and on an event that Cancel signals.
 //
 // Threads: one reading thread passes it to Read; Cancel from any thread, any
-// number of times; Cancel returns once the reader is no longer inside a read.
+// number of times. After Cancel returns the reader leaves a pending read
+// promptly (on Windows Cancel waits until it has).
 class ReadCancellation {
  public:
   virtual ~ReadCancellation() = default;

@@ -443,11 +443,18 @@ class PosixVpnOs final : public VpnOs {
     errno = 0;
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-      // dlopen reports through dlerror's text; errno holds the cause when a
-      // system call failed (ENOENT, EACCES...). A file the loader read but
-      // cannot use (not a shared object, the wrong architecture) leaves it 0.
-      const OsErrorCode error = errno != 0 ? LastError() : ENOEXEC;
+      // dlopen reports through dlerror's text, and errno is not reliably
+      // set. A file that cannot be reached gives stat's errno; a file that is
+      // there but that the loader cannot use (not a shared object, the wrong
+      // architecture) gives ENOEXEC.
+      OsErrorCode error = LastError();
       dlerror();
+      struct stat info;
+      if (stat(path.c_str(), &info) != 0) {
+        error = LastError();
+      } else if (error == 0 || error == ENOENT) {
+        error = ENOEXEC;
+      }
       return {{}, error};
     }
     return {ScopedModule(this, reinterpret_cast<NativeModule>(module)), 0};

@@ -1,0 +1,61 @@
+// A helper program for the VPN tests, run as a child process:
+//   vpn_test_probe discover     runs discovery and the WinTun install of a
+//                               VpnManager on the real OS, from wherever the
+//                               program was copied to, and prints the results
+//   vpn_test_probe echo TEXT N  writes TEXT to standard output, exits with N
+//   vpn_test_probe sleep        runs (silently) until it is ended, at most 60 s
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "vpn/vpn_manager.h"
+
+namespace {
+
+class PrintingResult : public flutter::MethodResult<flutter::EncodableValue> {
+ protected:
+  void SuccessInternal(const flutter::EncodableValue* result) override {
+    const bool* value = result != nullptr ? std::get_if<bool>(result) : nullptr;
+    Print(std::string("install=") + (value != nullptr && *value ? "true" : "?"));
+  }
+  void ErrorInternal(const std::string& code, const std::string&,
+                     const flutter::EncodableValue*) override {
+    Print("install=" + code);
+  }
+  void NotImplementedInternal() override { Print("install=not implemented"); }
+
+ public:
+  static void Print(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+};
+
+int Discover() {
+  VpnManager manager;
+  PrintingResult::Print("singbox=" + manager.GetSingBoxExecutablePath());
+  manager.InstallWinTunDriver(std::make_unique<PrintingResult>());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "discover") return Discover();
+  if (mode == "echo" && argc > 3) {
+    std::fputs(argv[2], stdout);
+    std::fflush(stdout);
+    return std::atoi(argv[3]);
+  }
+  if (mode == "sleep") {
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 0;
+  }
+  std::fputs("usage: vpn_test_probe discover | echo TEXT N | sleep\n", stderr);
+  return 2;
+}
