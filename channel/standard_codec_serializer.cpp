@@ -33,8 +33,12 @@ enum WireType : uint8_t {
 // input cannot back must not cost time or memory beyond the input's length.
 constexpr size_t kMaxMissingElements = 16;
 
-// Nested lists and maps are read recursively; deeper input is refused so that
-// a small hostile message cannot exhaust the stack of the platform thread.
+constexpr size_t kMaxReservedElements = 64;
+
+// Lists and maps are read recursively; deeper ones are refused so that a small
+// hostile message cannot exhaust the stack of the platform thread. Scalars may
+// sit one level below the deepest collection, so whatever a decode produced
+// encodes to bytes that decode again without complaint.
 constexpr int kMaxNestingDepth = 256;
 
 thread_local int read_depth = 0;
@@ -45,7 +49,11 @@ class ReadDepthScope {
   ~ReadDepthScope() { --read_depth; }
   ReadDepthScope(const ReadDepthScope&) = delete;
   ReadDepthScope& operator=(const ReadDepthScope&) = delete;
-  bool too_deep() const { return read_depth > kMaxNestingDepth; }
+  // Tags above the standard ones are refused as well: only a derived
+  // serializer gives them meaning, possibly a nesting one.
+  bool Refuses(uint8_t type) const {
+    return read_depth > kMaxNestingDepth && (type == kList || type == kMap || type > kFloat32List);
+  }
 };
 
 // Moves the reader to the end of its input, so that everything after a refused
@@ -111,12 +119,12 @@ const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
 
 EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
   ReadDepthScope depth;
-  if (depth.too_deep()) {
+  const uint8_t type = stream->ReadByte();
+  if (depth.Refuses(type)) {
     internal::ReportNestingTooDeep(kMaxNestingDepth);
     SkipRest(stream);
     return EncodableValue();
   }
-  const uint8_t type = stream->ReadByte();
   return ReadValueOfType(type, stream);
 }
 
@@ -246,8 +254,10 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
     case kList: {
       const size_t count = ReadSize(stream);
       EncodableList list;
-      // Every present element takes at least one byte.
-      list.reserve(std::min(count, stream->RemainingBytes()));
+      // Reserving for the announced count would let every list of a deep
+      // chain that ends early hold storage for the whole rest of the input;
+      // past a small start the vector grows with what is actually read.
+      list.reserve(std::min({count, stream->RemainingBytes(), kMaxReservedElements}));
       size_t missing = 0;
       for (size_t i = 0; i < count && MoreElementsAllowed(*stream, &missing); ++i) {
         list.push_back(ReadValue(stream));

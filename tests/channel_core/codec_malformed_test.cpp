@@ -171,7 +171,7 @@ int ListDepth(const EncodableValue& value) {
 }
 
 TEST(CodecMalformed, DeepNestingIsDecodedUpToTheLimit) {
-  const EncodableValue deepest_allowed = Nested(255, EncodableValue(int32_t{9}));
+  const EncodableValue deepest_allowed = Nested(256, EncodableValue(int32_t{9}));
   const Decoded ok = DecodeCapturing(Encode(deepest_allowed));
   EXPECT_EQ(ok.value, deepest_allowed);
   EXPECT_TRUE(ok.lines.empty());
@@ -184,7 +184,7 @@ TEST(CodecMalformed, DeepNestingIsDecodedUpToTheLimit) {
   }
   bytes.push_back(0x00);
   const Decoded deep = DecodeCapturing(bytes);
-  EXPECT_EQ(ListDepth(deep.value), 256);
+  EXPECT_EQ(ListDepth(deep.value), 256);  // the 257th list became null
   EXPECT_EQ(deep.lines,
             std::vector<std::string>{"Nesting deeper than 256 in StandardCodecSerializer::ReadValue; "
                                      "ignoring the rest of the message."});
