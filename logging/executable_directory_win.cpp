@@ -7,8 +7,8 @@ namespace {
 
 std::string Utf8FromWide(const wchar_t* text, int length) {
   // Unpaired surrogates would turn into U+FFFD and name another directory.
-  const int size =
-      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, length, nullptr, 0, nullptr, nullptr);
+  const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, length, nullptr, 0,
+                                       nullptr, nullptr);
   if (size <= 0) return {};
   std::string utf8(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, length, utf8.data(), size, nullptr,

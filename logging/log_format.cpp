@@ -8,22 +8,32 @@ namespace velqa::logging {
 
 std::string_view LevelName(LogLevel level) {
   switch (level) {
-    case LogLevel::kDebug: return "DEBUG";
-    case LogLevel::kInfo: return "INFO";
-    case LogLevel::kWarning: return "WARNING";
-    case LogLevel::kError: return "ERROR";
-    case LogLevel::kFatal: return "FATAL";
+    case LogLevel::kDebug:
+      return "DEBUG";
+    case LogLevel::kInfo:
+      return "INFO";
+    case LogLevel::kWarning:
+      return "WARNING";
+    case LogLevel::kError:
+      return "ERROR";
+    case LogLevel::kFatal:
+      return "FATAL";
   }
   return "UNKNOWN";
 }
 
 std::string_view LevelMarker(LogLevel level) {
   switch (level) {
-    case LogLevel::kDebug: return "[D]";
-    case LogLevel::kInfo: return "[I]";
-    case LogLevel::kWarning: return "[W]";
-    case LogLevel::kError: return "[E]";
-    case LogLevel::kFatal: return "[F]";
+    case LogLevel::kDebug:
+      return "[D]";
+    case LogLevel::kInfo:
+      return "[I]";
+    case LogLevel::kWarning:
+      return "[W]";
+    case LogLevel::kError:
+      return "[E]";
+    case LogLevel::kFatal:
+      return "[F]";
   }
   return "[?]";
 }
@@ -55,8 +65,7 @@ std::string FormatLogEntry(LogLevel level, std::string_view message, std::string
 
 SecondsAndMillis SplitMillis(std::chrono::system_clock::time_point time) {
   using std::chrono::milliseconds;
-  const auto millis_since_epoch =
-      std::chrono::floor<milliseconds>(time.time_since_epoch()).count();
+  const auto millis_since_epoch = std::chrono::floor<milliseconds>(time.time_since_epoch()).count();
   auto seconds = millis_since_epoch / 1000;
   auto millis = millis_since_epoch % 1000;
   if (millis < 0) {

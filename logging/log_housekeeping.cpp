@@ -20,7 +20,7 @@ namespace {
 
 constexpr char kOwnTag[] = "NativeLogger";
 constexpr std::uintmax_t kRotationThresholdBytes = 52'428'800;  // 50 MiB
-constexpr std::chrono::seconds kMaxLogAge{604'800};            // 7 days
+constexpr std::chrono::seconds kMaxLogAge{604'800};             // 7 days
 
 bool Occupied(const fs::path& path) {
   // symlink_status: a dangling link still occupies the name.
@@ -33,8 +33,7 @@ bool Occupied(const fs::path& path) {
 fs::path FreeRotatedPath(const fs::path& directory, const std::string& stamp) {
   fs::path candidate = directory / PathFromUtf8("velqa_" + stamp + ".log");
   for (int suffix = 1; Occupied(candidate); ++suffix) {
-    candidate =
-        directory / PathFromUtf8("velqa_" + stamp + "_" + std::to_string(suffix) + ".log");
+    candidate = directory / PathFromUtf8("velqa_" + stamp + "_" + std::to_string(suffix) + ".log");
   }
   return candidate;
 }

@@ -140,7 +140,8 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
     log_file_.flush();
 
     // Wraps instead of overflowing after 2^31 records.
-    record_count_ = record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;
+    record_count_ =
+        record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;
     if (may_rotate && record_count_ % kRecordsPerSizeCheck == 0) CheckAndRotateLog();
   } catch (const std::exception& e) {
     ReportToStderr("NativeLogger: 写入日志失败: ", e.what());

@@ -14,12 +14,12 @@
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
+using std::chrono::hours;
+using std::chrono::seconds;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::UnorderedElementsAre;
-using std::chrono::hours;
-using std::chrono::seconds;
 using velqa::logging::Utf8FromPath;
 
 namespace {
@@ -65,8 +65,8 @@ TEST_F(LogCleanupTest, RemovesOnlyFilesOlderThanSevenDaysAndReportsEach) {
   ASSERT_EQ(records.size(), 3u);
   EXPECT_THAT(std::vector<std::string>(records.begin(), records.begin() + 2),
               UnorderedElementsAre(Removed(just_over), Removed(ancient)));
-  EXPECT_THAT(records[2], testing::StartsWith(
-                              "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 2 个文件，"));
+  EXPECT_THAT(records[2],
+              testing::StartsWith("[INFO] [NativeLogger] [I] 日志清理完成: 删除了 2 个文件，"));
 }
 
 TEST_F(LogCleanupTest, NamesThatAreNotExactlyDotLogFilesAreNeverRemoved) {
@@ -94,7 +94,8 @@ TEST_F(LogCleanupTest, SummaryGivesTheSizeOfTheLogFilesThatRemainInMebibytes) {
   auto logger = MakeInitializedLogger();
   // The day file holds the two start-up records (a few hundred bytes) when measured.
   const auto summary = CleanupRecords().back();
-  EXPECT_EQ(summary, "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 1 个文件，当前日志总大小: 12.50MB");
+  EXPECT_EQ(summary,
+            "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 1 个文件，当前日志总大小: 12.50MB");
 }
 
 TEST_F(LogCleanupTest, AFailingEntryEndsThePassWithAnErrorRecordAndNoSummary) {
@@ -110,7 +111,8 @@ TEST_F(LogCleanupTest, AFailingEntryEndsThePassWithAnErrorRecordAndNoSummary) {
 
   const auto records = CleanupRecords();
   ASSERT_FALSE(records.empty());
-  EXPECT_THAT(records.back(), testing::StartsWith("[ERROR] [NativeLogger] [E] 清理旧日志文件失败: "));
+  EXPECT_THAT(records.back(),
+              testing::StartsWith("[ERROR] [NativeLogger] [E] 清理旧日志文件失败: "));
   for (const auto& record : records) EXPECT_THAT(record, Not(HasSubstr("日志清理完成")));
   // Files examined before the failure are gone and reported; the rest are untouched.
   std::size_t reported = 0;

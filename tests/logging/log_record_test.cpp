@@ -18,9 +18,9 @@ TEST(LogFormatTest, EveryLevelHasItsNameAndMarkerAndOthersAreUnknown) {
     int value;
     const char* line;
   } cases[] = {
-      {0, "[T] [DEBUG] [Tag] [D] m"},   {1, "[T] [INFO] [Tag] [I] m"},
-      {2, "[T] [WARNING] [Tag] [W] m"}, {3, "[T] [ERROR] [Tag] [E] m"},
-      {4, "[T] [FATAL] [Tag] [F] m"},   {7, "[T] [UNKNOWN] [Tag] [?] m"},
+      {0, "[T] [DEBUG] [Tag] [D] m"},    {1, "[T] [INFO] [Tag] [I] m"},
+      {2, "[T] [WARNING] [Tag] [W] m"},  {3, "[T] [ERROR] [Tag] [E] m"},
+      {4, "[T] [FATAL] [Tag] [F] m"},    {7, "[T] [UNKNOWN] [Tag] [?] m"},
       {-1, "[T] [UNKNOWN] [Tag] [?] m"},
   };
   for (const auto& c : cases) {
@@ -35,8 +35,9 @@ TEST(LogFormatTest, EmptyTagAndMessageKeepTheirBracketsAndBlanks) {
 }
 
 TEST(LogFormatTest, MessageAndTagPassUnchanged) {
-  EXPECT_EQ(velqa::logging::FormatLogEntry(LogLevel::kWarning, "第一行\n第二行 %s {}", "标签]", "T"),
-            "[T] [WARNING] [标签]] [W] 第一行\n第二行 %s {}");
+  EXPECT_EQ(
+      velqa::logging::FormatLogEntry(LogLevel::kWarning, "第一行\n第二行 %s {}", "标签]", "T"),
+      "[T] [WARNING] [标签]] [W] 第一行\n第二行 %s {}");
 }
 
 using LogRecordTest = LoggerTest;

@@ -36,7 +36,9 @@ class LogRotationTest : public LoggerTest {
   }
 
   // Grows the file so that after the next "fill" record it holds `size` bytes.
-  void SizeAfterNextRecord(std::uintmax_t size) { fs::resize_file(DayFile(), size - FillRecordSize()); }
+  void SizeAfterNextRecord(std::uintmax_t size) {
+    fs::resize_file(DayFile(), size - FillRecordSize());
+  }
 
   fs::path Rotated(const std::string& name) const { return dir_.logs() / name; }
 };

@@ -116,9 +116,7 @@ TEST_F(LoggerSetupTest, LogsPathThatIsAFileFailsToOpenAndIsLeftAlone) {
 
 TEST_F(LoggerSetupTest, DirectoryThatCannotBeCreatedReportsTheSetupFailure) {
   // The install directory lies below an ordinary file, so "logs" cannot be made.
-  {
-    std::ofstream file(dir_.path() / "file", std::ios::binary);
-  }
+  { std::ofstream file(dir_.path() / "file", std::ios::binary); }
   install_directory_ = [this] { return dir_.utf8() + "/file/inner"; };
   auto logger = MakeLogger();
   ConsoleCapture console;
@@ -181,8 +179,8 @@ TEST_F(ChineseDirectoryTest, CreatesWritesRotatesAndCleansUnderTheUtf8Path) {
   for (const auto& entry : fs::directory_iterator(dir_.logs())) {
     names.push_back(velqa::logging::Utf8FromPath(entry.path().filename()));
   }
-  EXPECT_THAT(names, testing::UnorderedElementsAre("velqa_20250301.log",
-                                                   "velqa_20250301_091502.log"));
+  EXPECT_THAT(names,
+              testing::UnorderedElementsAre("velqa_20250301.log", "velqa_20250301_091502.log"));
   const auto stdout_lines = SplitLines(console.out());
   ASSERT_GE(stdout_lines.size(), 3u);
   EXPECT_EQ(WithoutTimestamp(stdout_lines[2]),

@@ -1,0 +1,214 @@
+// Throughput of NativeLogger writing records to its file and to standard
+// output (redirected to /dev/null), flushing both after every record, from 1
+// and 4 threads. Baselines in the same run: spdlog with a file sink and a
+// stdout sink flushing every record, and a raw fwrite+fflush loop of
+// pre-formatted lines to the same two outputs.
+//
+// Prints Google Benchmark's table, then
+//   figure logger_<n>t records_per_second V records/s
+//   ratio logger_<n>t spdlog V      (our rate / spdlog's)
+//   ratio logger_<n>t raw V         (our rate / the raw loop's)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include "logging/native_logger.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kMessage[] = "sing-box output: started tun inbound on 172.19.0.1/30, mtu 9000";
+constexpr char kTag[] = "VpnManager";
+// The same bytes the logger writes for one record.
+constexpr char kPreformatted[] =
+    "[2025-03-01 09:15:02.047] [INFO] [VpnManager] [I] "
+    "sing-box output: started tun inbound on 172.19.0.1/30, mtu 9000\n";
+
+fs::path g_out_dir;
+std::shared_ptr<spdlog::logger> g_spdlog;
+std::FILE* g_raw_file = nullptr;
+
+void BM_Logger(benchmark::State& state) {
+  NativeLogger& logger = NativeLogger::GetInstance();
+  for (auto _ : state) logger.Info(kMessage, kTag);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Spdlog(benchmark::State& state) {
+  for (auto _ : state) g_spdlog->info(kMessage);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Raw(benchmark::State& state) {
+  constexpr std::size_t kLength = sizeof kPreformatted - 1;
+  for (auto _ : state) {
+    std::fwrite(kPreformatted, 1, kLength, stdout);
+    std::fflush(stdout);
+    std::fwrite(kPreformatted, 1, kLength, g_raw_file);
+    std::fflush(g_raw_file);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+constexpr int kRounds = 7;
+
+// Rounds of the three in turn, so that the load of a shared machine, which
+// drifts over seconds, weighs on all of them alike. Figures are medians over
+// the rounds; ratios are medians of the per-round ratios.
+void Register() {
+  for (int round = 1; round <= kRounds; ++round) {
+    for (int threads : {1, 4}) {
+      const struct {
+        const char* base;
+        void (*function)(benchmark::State&);
+      } entries[] = {{"logger", BM_Logger}, {"spdlog", BM_Spdlog}, {"raw", BM_Raw}};
+      for (const auto& [base, function] : entries) {
+        std::string name(base);
+        name += '#';
+        name += std::to_string(round);
+        benchmark::RegisterBenchmark(name.c_str(), function)->Threads(threads)->UseRealTime();
+      }
+    }
+  }
+}
+
+// Console table as usual, and the records/s of every repetition by name.
+class CollectingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const auto it = run.counters.find("items_per_second");
+      if (it == run.counters.end()) continue;
+      // "logger#3" run with 4 threads counts for "logger/4".
+      std::string key = run.run_name.function_name.substr(0, run.run_name.function_name.find('#'));
+      key += '/';
+      key += std::to_string(run.threads);
+      rates_[key].push_back(it->second.value);
+    }
+  }
+
+  // Median records/s of one benchmark over its rounds.
+  double Median(const std::string& name) const { return MedianOf(Rates(name)); }
+
+  // Median over the rounds of ours / baseline, each round's pair measured
+  // back to back.
+  double MedianRatio(const std::string& ours, const std::string& baseline) const {
+    const std::vector<double>& a = Rates(ours);
+    const std::vector<double>& b = Rates(baseline);
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      if (b[i] > 0) ratios.push_back(a[i] / b[i]);
+    }
+    return MedianOf(ratios);
+  }
+
+ private:
+  const std::vector<double>& Rates(const std::string& name) const {
+    static const std::vector<double> kNone;
+    const auto it = rates_.find(name);
+    return it == rates_.end() ? kNone : it->second;
+  }
+
+  static double MedianOf(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  }
+
+  std::map<std::string, std::vector<double>> rates_;
+};
+
+std::string RunName(const char* base, int threads) {
+  std::string name(base);
+  name += '/';
+  name += std::to_string(threads);
+  return name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The table goes to the real standard output; the records' standard output
+  // goes to /dev/null.
+  const int table_fd = dup(STDOUT_FILENO);
+  const int null_fd = open("/dev/null", O_WRONLY);
+  if (table_fd < 0 || null_fd < 0 || dup2(null_fd, STDOUT_FILENO) < 0) {
+    std::perror("bench_logger: redirecting standard output");
+    return 1;
+  }
+  close(null_fd);
+  std::ofstream table("/proc/self/fd/" + std::to_string(table_fd));
+
+  const fs::path bin = fs::canonical("/proc/self/exe").parent_path();
+  g_out_dir = bin / "bench_logger_out";
+  fs::remove_all(g_out_dir);
+  fs::remove_all(bin / "logs");  // the logger's own directory beside the executable
+  fs::create_directories(g_out_dir);
+
+  if (!NativeLogger::GetInstance().Initialize()) return 1;
+  auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
+      (g_out_dir / "spdlog.log").string(), true);
+  auto stdout_sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
+  g_spdlog =
+      std::make_shared<spdlog::logger>(kTag, spdlog::sinks_init_list{stdout_sink, file_sink});
+  g_spdlog->set_pattern("[%Y-%m-%d %H:%M:%S.%e] [INFO] [%n] [I] %v");
+  g_spdlog->flush_on(spdlog::level::trace);
+  g_raw_file = std::fopen((g_out_dir / "raw.log").c_str(), "a");
+  if (g_raw_file == nullptr) return 1;
+
+  // Half a second per run unless the command line says otherwise.
+  std::vector<char*> args(argv, argv + argc);
+  char default_min_time[] = "--benchmark_min_time=0.5";
+  args.insert(args.begin() + 1, default_min_time);
+  int arg_count = static_cast<int>(args.size());
+  benchmark::Initialize(&arg_count, args.data());
+  Register();
+  CollectingReporter reporter;
+  reporter.SetOutputStream(&table);
+  reporter.SetErrorStream(&std::cerr);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  for (int threads : {1, 4}) {
+    const std::string bench = "logger_" + std::to_string(threads) + "t";
+    const double ours = reporter.Median(RunName("logger", threads));
+    const double spd = reporter.Median(RunName("spdlog", threads));
+    const double raw = reporter.Median(RunName("raw", threads));
+    table << "figure " << bench << " records_per_second " << static_cast<long long>(ours)
+          << " records/s\n";
+    table << "figure spdlog_" << threads << "t records_per_second " << static_cast<long long>(spd)
+          << " records/s\n";
+    table << "figure raw_" << threads << "t records_per_second " << static_cast<long long>(raw)
+          << " records/s\n";
+    table << "ratio " << bench << " spdlog "
+          << reporter.MedianRatio(RunName("logger", threads), RunName("spdlog", threads)) << "\n";
+    table << "ratio " << bench << " raw "
+          << reporter.MedianRatio(RunName("logger", threads), RunName("raw", threads)) << "\n";
+  }
+  table.flush();
+
+  std::fclose(g_raw_file);
+  g_spdlog.reset();
+  std::error_code ignored;
+  fs::remove_all(g_out_dir, ignored);
+  // The logger's file stays open until exit; removing the directory is fine on POSIX.
+  fs::remove_all(bin / "logs", ignored);
+  return 0;
+}
