@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "channel/embedding_api.h"
@@ -311,6 +312,45 @@ TEST_F(StandinEngineTest, RejectedScriptSendsNothing) {
       [&] { return ReadFile(dir_ / "events.txt").find("script rejected") != std::string::npos; }));
   EXPECT_THAT(ReadFile(dir_ / "events.txt"), HasSubstr("line 2: unknown command 'fly'"));
   EXPECT_FALSE(fs::exists(dir_ / "replies.txt"));
+}
+
+TEST_F(StandinEngineTest, PanelButtonsSendTheirCalls) {
+  WriteScript("# nothing scripted: only the buttons\n");
+  HostWindow host;
+  flutter::FlutterViewController controller(420, 700, Project(DartArguments()));
+  ASSERT_NE(controller.view(), nullptr);
+  HWND view = controller.view()->GetNativeWindow();
+  std::vector<std::string> calls;
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+  controller.engine()->messenger()->SetMessageHandler(
+      kVpnChannel, [&](const uint8_t* bytes, size_t size, flutter::BinaryReply reply) {
+        auto call = codec.DecodeMethodCall(bytes, size);
+        ASSERT_NE(call, nullptr);
+        const auto* arguments = std::get_if<flutter::EncodableMap>(call->arguments());
+        std::string path;
+        if (arguments != nullptr) {
+          path = std::get<std::string>(arguments->at(flutter::EncodableValue("config_path")));
+        }
+        calls.push_back(call->method_name() + " " + path);
+        flutter::EncodableValue answer(false);
+        auto envelope = codec.EncodeSuccessEnvelope(&answer);
+        reply(envelope->data(), envelope->size());
+      });
+
+  HWND edit = FindWindowExW(view, nullptr, L"EDIT", nullptr);
+  ASSERT_NE(edit, nullptr);
+  SetWindowTextW(edit, L"D:\\\x914d\x7f6e.json");
+  for (const wchar_t* method : {L"start_vpn", L"get_vpn_status"}) {
+    HWND button = FindWindowExW(view, nullptr, L"BUTTON", method);
+    ASSERT_NE(button, nullptr);
+    SendMessageW(button, BM_CLICK, 0, 0);
+  }
+  ASSERT_TRUE(host.PumpUntil([&] { return Lines(ReadFile(dir_ / "replies.txt")).size() == 2; }));
+  EXPECT_THAT(calls, ElementsAre("start_vpn D:\\\xE9\x85\x8D\xE7\xBD\xAE.json", "get_vpn_status "));
+  EXPECT_THAT(Lines(ReadFile(dir_ / "replies.txt")),
+              ElementsAre("start_vpn\t0002\tsuccess false", "get_vpn_status\t0002\tsuccess false"));
+  HWND answers = FindWindowExW(view, nullptr, L"LISTBOX", nullptr);
+  EXPECT_EQ(SendMessageW(answers, LB_GETCOUNT, 0, 0), 2);
 }
 
 TEST(StandinEngineHelpersTest, DpiOfTheMonitorIsReported) {
