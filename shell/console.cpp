@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "channel/embedding_api.h"
+#include "shell/win_resources.h"
 
 namespace {
 
@@ -15,6 +16,17 @@ void RebindToConsole(FILE* stream, int fallback_descriptor) {
   if (freopen_s(&reopened, "CONOUT$", "w", stream) != 0) {
     _dup2(_fileno(stdout), fallback_descriptor);
   }
+}
+
+// Binds one standard stream to the console: the Win32 standard handle, so
+// that code writing through it follows, and the C runtime's stream.
+void BindToConsole(DWORD standard_id, FILE* stream, int fallback_descriptor) {
+  velqa::shell::UniqueHandle console(
+      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr));
+  // A standard handle belongs to the process for the rest of its life.
+  if (console.IsValid()) ::SetStdHandle(standard_id, console.Release());
+  RebindToConsole(stream, fallback_descriptor);
 }
 
 // Everything that writes output follows the rebound streams: the C++ streams,
@@ -37,19 +49,24 @@ bool NeedsConsoleBinding(HANDLE standard_handle) {
 
 void OpenDebugConsole() {
   if (!::AllocConsole()) return;
-  RebindToConsole(stdout, 1);
-  RebindToConsole(stderr, 2);
+  BindToConsole(STD_OUTPUT_HANDLE, stdout, 1);
+  BindToConsole(STD_ERROR_HANDLE, stderr, 2);
   ResyncOutputStreams();
 }
 
 void SetUpConsole() {
-  if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+  const bool attached = ::AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
+  const DWORD attach_error = attached ? NO_ERROR : ::GetLastError();
+  // Denied means the process has a console already (Wine gives a GUI
+  // program its parent's); that one serves as well.
+  const bool has_console = attached || attach_error == ERROR_ACCESS_DENIED;
+  if (has_console) {
     // A GUI program's streams are not connected to the console it attaches
     // to; bind the ones that lead nowhere, and keep redirected ones.
     const bool bind_output = NeedsConsoleBinding(::GetStdHandle(STD_OUTPUT_HANDLE));
     const bool bind_error = NeedsConsoleBinding(::GetStdHandle(STD_ERROR_HANDLE));
-    if (bind_output) RebindToConsole(stdout, 1);
-    if (bind_error) RebindToConsole(stderr, 2);
+    if (bind_output) BindToConsole(STD_OUTPUT_HANDLE, stdout, 1);
+    if (bind_error) BindToConsole(STD_ERROR_HANDLE, stderr, 2);
     if (bind_output || bind_error) ResyncOutputStreams();
     return;
   }

@@ -41,7 +41,26 @@ AppProcess::~AppProcess() {
 
 bool AppProcess::Start(const std::filesystem::path& executable,
                        const std::vector<std::wstring>& arguments,
-                       const std::filesystem::path& working_directory, DWORD* error) {
+                       const std::filesystem::path& working_directory, DWORD* error,
+                       bool redirect_output) {
+  std::wstring command_line = QuoteArgument(executable.wstring());
+  for (const std::wstring& argument : arguments) command_line += L" " + QuoteArgument(argument);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+
+  if (!redirect_output) {
+    if (!::CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, working_directory.c_str(), &startup, &info)) {
+      if (error) *error = ::GetLastError();
+      return false;
+    }
+    process_.Reset(info.hProcess);
+    shell::UniqueHandle thread(info.hThread);
+    pid_ = info.dwProcessId;
+    return true;
+  }
+
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
@@ -53,16 +72,10 @@ bool AppProcess::Start(const std::filesystem::path& executable,
   shell::UniqueHandle output_write(write_end);
   ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
 
-  std::wstring command_line = QuoteArgument(executable.wstring());
-  for (const std::wstring& argument : arguments) command_line += L" " + QuoteArgument(argument);
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nullptr;
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
-  PROCESS_INFORMATION info{};
   if (!::CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
                         nullptr, working_directory.c_str(), &startup, &info)) {
     if (error) *error = ::GetLastError();

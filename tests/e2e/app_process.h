@@ -36,10 +36,13 @@ class AppProcess {
   AppProcess& operator=(const AppProcess&) = delete;
 
   // Starts `executable` with `arguments` in `working_directory`, its standard
-  // output and error going into one pipe this object reads. False (with the
-  // error code in `error`) when the process could not be created.
+  // output and error going into one pipe this object reads (or, without
+  // `redirect_output`, as a console's shell starts a program: with this
+  // program's console). False (with the error code in `error`) when the
+  // process could not be created.
   bool Start(const std::filesystem::path& executable, const std::vector<std::wstring>& arguments,
-             const std::filesystem::path& working_directory, DWORD* error = nullptr);
+             const std::filesystem::path& working_directory, DWORD* error = nullptr,
+             bool redirect_output = true);
 
   // The exit code once the process has ended within `timeout_ms`.
   std::optional<DWORD> WaitForExit(DWORD timeout_ms);

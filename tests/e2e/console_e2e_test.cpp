@@ -1,0 +1,90 @@
+// The console rule of a GUI program started from a console: it attaches to
+// that console and writes its lines there, unless its output was redirected,
+// which must keep working.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "shell/win_resources.h"
+#include "tests/e2e/app_process.h"
+#include "tests/e2e/session_files.h"
+
+namespace velqa::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+// This test program's console (allocated if it has none), read back and
+// cleared through CONOUT$.
+class OwnConsole {
+ public:
+  OwnConsole() {
+    output_.Reset(Open());
+    if (output_.IsValid()) return;
+    // Wine gives a program started without a terminal a console that
+    // cannot be opened as CONOUT$; trade it for a real one.
+    ::FreeConsole();
+    if (::AllocConsole()) output_.Reset(Open());
+  }
+  bool IsValid() const { return output_.IsValid(); }
+
+  void Clear() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ::GetConsoleScreenBufferInfo(output_.Get(), &info);
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    DWORD written = 0;
+    ::FillConsoleOutputCharacterW(output_.Get(), L' ', cells, COORD{0, 0}, &written);
+    ::SetConsoleCursorPosition(output_.Get(), COORD{0, 0});
+  }
+
+  std::wstring Text() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ::GetConsoleScreenBufferInfo(output_.Get(), &info);
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    std::wstring text(cells, L' ');
+    DWORD read = 0;
+    ::ReadConsoleOutputCharacterW(output_.Get(), text.data(), cells, COORD{0, 0}, &read);
+    text.resize(read);
+    return text;
+  }
+
+ private:
+  static HANDLE Open() {
+    return ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  shell::UniqueHandle output_;
+};
+
+TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirected) {
+  OwnConsole console;
+  ASSERT_TRUE(console.IsValid()) << "no console for this test program";
+  TempDirectory work(L"velqa_console_");
+  const fs::path script = work.path() / L"exit.dart-script";
+  WriteFileBytes(script, "exit\n");
+  const fs::path app = BundleDirectory() / L"velqa_assistant.exe";
+
+  // Redirected: the lines go into the pipe and the console stays clean.
+  console.Clear();
+  {
+    AppProcess redirected;
+    ASSERT_TRUE(redirected.Start(app, {L"--dart-script", script.wstring()}, work.path()));
+    ASSERT_EQ(redirected.WaitForExit(30000), std::optional<DWORD>(0));
+    EXPECT_TRUE(redirected.WaitForOutput("[Main]", 5000)) << redirected.Output();
+  }
+  EXPECT_EQ(console.Text().find(L"[Main]"), std::wstring::npos);
+
+  // Not redirected: the lines reach the console it was started from.
+  console.Clear();
+  AppProcess attached;
+  ASSERT_TRUE(attached.Start(app, {L"--dart-script", script.wstring()}, work.path(), nullptr,
+                             /*redirect_output=*/false));
+  ASSERT_EQ(attached.WaitForExit(30000), std::optional<DWORD>(0));
+  EXPECT_NE(console.Text().find(L"[Main]"), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace velqa::e2e
