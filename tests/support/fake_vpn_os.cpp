@@ -243,8 +243,11 @@ vpn_os::ScopedHandle FakeVpnOs::AddHandle(HandleKind kind, std::shared_ptr<Pipe>
                                           std::uint32_t process_id) {
   const vpn_os::NativeHandle value = next_handle_;
   next_handle_ += 4;
-  Handle handle{kind, std::string(KindName(kind)) + "#" + std::to_string(++kind_counters_[kind]),
-                std::move(pipe), process_id};
+  Handle handle;
+  handle.kind = kind;
+  handle.label = std::string(KindName(kind)) + "#" + std::to_string(++kind_counters_[kind]);
+  handle.pipe = std::move(pipe);
+  handle.process_id = process_id;
   handles_.emplace(value, std::move(handle));
   return vpn_os::ScopedHandle(this, value);
 }
@@ -278,6 +281,12 @@ void FakeVpnOs::CloseHandle(vpn_os::NativeHandle value) {
     found->second.pipe->host_write_end_open = false;
     pipe_changed_.notify_all();
   }
+  if (found->second.kind == HandleKind::kJob && found->second.kill_on_close) {
+    // As Windows does for the last handle of such a job.
+    for (std::uint32_t member : found->second.members) {
+      if (Process* process = FindProcess(member)) EndProcessLocked(*process, 1);
+    }
+  }
   handles_.erase(found);
 }
 
@@ -307,6 +316,7 @@ vpn_os::Status FakeVpnOs::ConfigureKillOnClose(vpn_os::NativeHandle job) {
   if (handle == nullptr || handle->kind != HandleKind::kJob) {
     return vpn_os::Status::Failure(kErrorInvalidParameter);
   }
+  handles_.find(job)->second.kill_on_close = true;
   return vpn_os::Status::Success();
 }
 
@@ -321,6 +331,7 @@ vpn_os::Status FakeVpnOs::AssignProcessToJob(vpn_os::NativeHandle job,
   if (job_handle == nullptr || process_handle == nullptr) {
     return vpn_os::Status::Failure(kErrorInvalidParameter);
   }
+  handles_.find(job)->second.members.push_back(process_handle->process_id);
   return vpn_os::Status::Success();
 }
 

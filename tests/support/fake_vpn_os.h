@@ -174,10 +174,13 @@ class FakeVpnOs : public vpn_os::VpnOs {
     std::shared_ptr<Pipe> output;  // own children only
   };
   struct Handle {
-    HandleKind kind;
+    HandleKind kind = HandleKind::kJob;
     std::string label;                 // "job#1"
     std::shared_ptr<Pipe> pipe;        // pipe ends
     std::uint32_t process_id = 0;      // processes
+    // Jobs: with kill-on-close, closing the job ends the processes in it.
+    bool kill_on_close = false;
+    std::vector<std::uint32_t> members;
   };
 
   // Needs mutex_. The scripted failure for `op`, if one applies now.

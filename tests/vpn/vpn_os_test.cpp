@@ -112,6 +112,41 @@ TEST_F(PlatformOsTest, ClosingAKillOnCloseJobEndsItsProcess) {
             vpn_os::WaitOutcome::kExited);
 }
 
+bool ProcessListed(vpn_os::VpnOs& os, std::uint32_t process_id) {
+  const vpn_os::SnapshotResult snapshot = os.SnapshotProcesses();
+  return std::any_of(snapshot.processes.begin(), snapshot.processes.end(),
+                     [&](const vpn_os::ProcessEntry& entry) {
+                       return entry.process_id == process_id &&
+                              entry.image_name == ProgramName("vpn_test_probe");
+                     });
+}
+
+TEST_F(PlatformOsTest, AHostKilledHardTakesTheProcessesOfItsJobWithIt) {
+  vpn_os::PipeResult pipe = os_.CreateOutputPipe();
+  vpn_os::ProcessResult host = StartProbe(os_, {"host"}, pipe.write_end.get());
+  ASSERT_TRUE(host.ok()) << host.error;
+  pipe.write_end.Reset();
+  std::string output;
+  char buffer[256];
+  while (output.find('\n') == std::string::npos) {
+    const vpn_os::ReadResult read = os_.Read(pipe.read_end.get(), buffer, nullptr);
+    if (!read.ok || read.bytes == 0) break;
+    output.append(buffer, read.bytes);
+  }
+  ASSERT_EQ(output.rfind("child=", 0), 0u) << output;
+  const std::uint32_t child_id = static_cast<std::uint32_t>(std::stoul(output.substr(6)));
+  ASSERT_TRUE(ProcessListed(os_, child_id));
+
+  // No clean-up of its own runs in the host: the platform ends the job.
+  ASSERT_TRUE(os_.Terminate(host.info.process.get(), 9).ok);
+  ASSERT_EQ(os_.WaitForExit(host.info.process.get(), 10s).outcome, vpn_os::WaitOutcome::kExited);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (ProcessListed(os_, child_id) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_FALSE(ProcessListed(os_, child_id)) << "the job's process outlived its host";
+}
+
 TEST_F(PlatformOsTest, AJobWithoutKillOnCloseLetsItsProcessRun) {
   vpn_os::PipeResult pipe = os_.CreateOutputPipe();
   vpn_os::HandleResult job = os_.CreateJob();

@@ -4,6 +4,9 @@
 //                               program was copied to, and prints the results
 //   vpn_test_probe echo TEXT N  writes TEXT to standard output, exits with N
 //   vpn_test_probe sleep        runs (silently) until it is ended, at most 60 s
+//   vpn_test_probe host         puts a "sleep" copy of itself into a job that
+//                               ends its processes on close, prints
+//                               "child=PID", then sleeps like "sleep"
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "logging/utf8_path.h"
+#include "vpn/os/vpn_os.h"
 #include "vpn/vpn_manager.h"
 
 namespace {
@@ -42,6 +47,31 @@ int Discover() {
   return 0;
 }
 
+void SleepUntilEnded() { std::this_thread::sleep_for(std::chrono::seconds(60)); }
+
+// A host that holds a child in a kill-on-close job, to be killed by a test.
+int HoldChildInJob() {
+  vpn_os::VpnOs& os = vpn_os::PlatformOs();
+  vpn_os::HandleResult job = os.CreateJob();
+  if (!job.ok() || !os.ConfigureKillOnClose(job.handle.get()).ok) return 3;
+  vpn_os::PipeResult pipe = os.CreateOutputPipe();
+  const vpn_os::PathResult self = os.ExecutablePath();
+  if (!pipe.ok() || !self.ok) return 3;
+  const std::string path = velqa::logging::Utf8FromPath(self.path);
+  vpn_os::ProcessLaunch launch;
+  launch.executable = self.path;
+  launch.command_line = "\"" + path + "\" sleep";
+  launch.argv = {path, "sleep"};
+  launch.output = pipe.write_end.get();
+  vpn_os::ProcessResult child = os.StartProcess(launch);
+  if (!child.ok() || !os.AssignProcessToJob(job.handle.get(), child.info.process.get()).ok) {
+    return 3;
+  }
+  PrintingResult::Print("child=" + std::to_string(child.info.process_id));
+  SleepUntilEnded();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,9 +83,10 @@ int main(int argc, char** argv) {
     return std::atoi(argv[3]);
   }
   if (mode == "sleep") {
-    std::this_thread::sleep_for(std::chrono::seconds(60));
+    SleepUntilEnded();
     return 0;
   }
-  std::fputs("usage: vpn_test_probe discover | echo TEXT N | sleep\n", stderr);
+  if (mode == "host") return HoldChildInJob();
+  std::fputs("usage: vpn_test_probe discover | echo TEXT N | sleep | host\n", stderr);
   return 2;
 }

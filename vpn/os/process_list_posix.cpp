@@ -47,6 +47,14 @@ std::string ImageNameOf(const std::string& proc_dir) {
   return name;
 }
 
+// The state letter follows the parenthesised command name in /proc/PID/stat.
+bool IsZombie(const std::string& proc_dir) {
+  std::ifstream stat(proc_dir + "/stat");
+  const std::string text{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+  const std::size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
 }  // namespace
 
 SnapshotResult ListProcesses() {
@@ -60,9 +68,11 @@ SnapshotResult ListProcesses() {
     char* end = nullptr;
     const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0' || pid == 0) continue;
+    const std::string proc_dir = std::string("/proc/") + entry->d_name;
+    if (IsZombie(proc_dir)) continue;  // ended; only not yet reaped by its parent
     ProcessEntry process;
     process.process_id = static_cast<std::uint32_t>(pid);
-    process.image_name = ImageNameOf(std::string("/proc/") + entry->d_name);
+    process.image_name = ImageNameOf(proc_dir);
     if (process.image_name.empty()) continue;  // ended while we looked
     result.processes.push_back(std::move(process));
   }
