@@ -74,7 +74,7 @@ void NativeLogger::CheckAndRotateLog() {
     log_file_.open(current, std::ios::out | std::ios::app);
     // The first record of the fresh file; dropped with a notice if it did not open.
     WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
-                      /*may_rotate=*/false);
+                      /*releasable=*/nullptr);
   } catch (const std::exception& e) {
     velqa::logging::ReportToStderr("NativeLogger: 检查日志文件大小失败: ", e.what());
   }

@@ -98,8 +98,8 @@ void NativeLogger::Log(LogLevel level, const std::string& message, const std::st
     return;
   }
   try {
-    std::lock_guard<std::mutex> lock(log_mutex_);
-    WriteRecordLocked(level, message, tag, /*may_rotate=*/true);
+    std::unique_lock<std::mutex> lock(log_mutex_);
+    WriteRecordLocked(level, message, tag, &lock);
   } catch (const std::exception& e) {
     // Only a failure to take the lock gets here.
     ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
@@ -123,7 +123,8 @@ void NativeLogger::AppendTimestamp(std::string& out) {
 }
 
 void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
-                                     const std::string& tag, bool may_rotate) {
+                                     const std::string& tag,
+                                     std::unique_lock<std::mutex>* releasable) {
   if (!log_file_.is_open()) {
     ReportToStderr("NativeLogger: 日志文件未打开");
     return;
@@ -131,18 +132,31 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
   try {
     timestamp_buffer_.clear();
     AppendTimestamp(timestamp_buffer_);
-    line_buffer_.clear();
-    velqa::logging::AppendLogEntry(line_buffer_, level, message, tag, timestamp_buffer_);
-    line_buffer_ += '\n';
+    // Local, not a member: the console stage below may run after log_mutex_
+    // has passed to the next record.
+    std::string line;
+    line.reserve(timestamp_buffer_.size() + tag.size() + message.size() + 32);
+    velqa::logging::AppendLogEntry(line, level, message, tag, timestamp_buffer_);
+    line += '\n';
 
-    WriteToStdout(line_buffer_);
-    log_file_.write(line_buffer_.data(), static_cast<std::streamsize>(line_buffer_.size()));
+    log_file_.write(line.data(), static_cast<std::streamsize>(line.size()));
     log_file_.flush();
-
     // Wraps instead of overflowing after 2^31 records.
     record_count_ =
         record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;
-    if (may_rotate && record_count_ % kRecordsPerSizeCheck == 0) CheckAndRotateLog();
+    const bool check_size = releasable != nullptr && record_count_ % kRecordsPerSizeCheck == 0;
+
+    // Hand over hand: console_mutex_ is taken before log_mutex_ is released,
+    // so records reach standard output in the order they reached the file,
+    // while the next record is already being written to the file. A record
+    // that triggers the size check keeps log_mutex_ until the rotation is
+    // done, so nothing is written between closing and reopening the file.
+    std::unique_lock<std::mutex> console(console_mutex_);
+    if (releasable != nullptr && !check_size) releasable->unlock();
+    WriteToStdout(line);
+    console.unlock();
+
+    if (check_size) CheckAndRotateLog();
   } catch (const std::exception& e) {
     ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
   } catch (...) {

@@ -49,16 +49,21 @@ class NativeLogger {
   std::chrono::system_clock::time_point Now() const;
   // Appends "YYYY-MM-DD HH:MM:SS.mmm" of one clock reading. Needs log_mutex_.
   void AppendTimestamp(std::string& out);
-  // Steps of one record after the lock is taken: both outputs, flush, count
-  // and, if `may_rotate`, the size check every 100 records. Needs log_mutex_.
+  // One record once log_mutex_ is held: file, count, standard output and,
+  // every 100 records, the size check. With `releasable` (the caller's hold
+  // of log_mutex_) it may release the lock once the record's order is fixed,
+  // and runs the size check; without it (the rotation's own record) it keeps
+  // the lock and checks nothing.
   void WriteRecordLocked(LogLevel level, const std::string& message, const std::string& tag,
-                         bool may_rotate);
+                         std::unique_lock<std::mutex>* releasable);
   // Moves the file aside once it is past 50 MiB. Needs log_mutex_.
   void CheckAndRotateLog();
   // Removes ".log" files not written for seven days. Takes log_mutex_ per record.
   void CleanupOldLogs();
 
   std::ofstream log_file_;
+  // Serialises records: the file, the counter, rotation and the order of
+  // records. A leaf lock but for console_mutex_, which is taken inside it.
   std::mutex log_mutex_;
   std::string log_file_path_;
   // Set once by Initialize before other threads log; read unlocked by Log.
@@ -69,9 +74,10 @@ class NativeLogger {
   // "YYYY-MM-DD HH:MM:SS" of cached_second_, reused while the second lasts.
   std::time_t cached_second_ = -1;
   std::string cached_seconds_text_;
-  // Reused for every record to avoid allocations on the write path.
+  // Reused for every record; guarded by log_mutex_.
   std::string timestamp_buffer_;
-  std::string line_buffer_;
+  // Standard output's share of a record, taken before log_mutex_ is released.
+  std::mutex console_mutex_;
 
   velqa::logging::LogEnvironment environment_;
 };

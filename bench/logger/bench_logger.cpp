@@ -90,6 +90,10 @@ void Register() {
 // Console table as usual, and the records/s of every repetition by name.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
+  // No colour codes: the table often goes to a file, and the comparison lines
+  // below it must start at the beginning of a line.
+  CollectingReporter() : ConsoleReporter(OO_None) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
