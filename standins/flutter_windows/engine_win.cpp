@@ -131,9 +131,10 @@ void ViewController::DrawFrame() {
   frame_pending_ = false;
   panel_->RenderFrame(++frames_drawn_);
   engine_->events().Write("frame " + std::to_string(frames_drawn_));
+  // The host's callback could destroy this controller from inside.
+  std::weak_ptr<bool> alive = alive_;
   engine_->OnFrameDrawn();
-  // The callback may have ended everything only through the host's message
-  // loop, never from inside, so this object is still here.
+  if (alive.expired()) return;
   if (frames_drawn_ == 1) dart_->OnFirstFrame();
 }
 

@@ -99,6 +99,7 @@ class ViewController {
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<PanelView> panel_;
   std::unique_ptr<DartSide> dart_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool frame_pending_ = false;
   int frames_drawn_ = 0;
 };
