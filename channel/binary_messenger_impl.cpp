@@ -1,14 +1,21 @@
 #include "channel/binary_messenger_impl.h"
 
-#include "channel/error_line.h"
-
+#include <cstddef>
 #include <exception>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "channel/error_line.h"
+
 namespace flutter {
 namespace {
+
+// The embedding hands over a record of 8-byte fields and the trampoline reads
+// the third, fourth and fifth of them.
+static_assert(sizeof(void*) != 8 || offsetof(FlutterDesktopMessage, message) == 16);
+static_assert(sizeof(void*) != 8 || offsetof(FlutterDesktopMessage, message_size) == 24);
+static_assert(sizeof(void*) != 8 || offsetof(FlutterDesktopMessage, response_handle) == 32);
 
 // The answer side of one incoming message. Every copy of the reply closure
 // shares this one object, so the handle can be used only once however the

@@ -1,12 +1,12 @@
 #include "channel/flutter_engine.h"
 
-#include "channel/error_line.h"
-
 #include <cstddef>
 #include <exception>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "channel/error_line.h"
 
 namespace flutter {
 
