@@ -3,11 +3,14 @@
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <utility>
 
 #include "shell/plugin_registrant.h"
 #include "vpn/vpn_manager.h"
 
-FlutterWindow::FlutterWindow(const flutter::EngineProject& project) : project_(project) {}
+FlutterWindow::FlutterWindow(const flutter::EngineProject& project,
+                             VpnManagerFactory vpn_manager_factory)
+    : project_(project), vpn_manager_factory_(std::move(vpn_manager_factory)) {}
 
 FlutterWindow::~FlutterWindow() {
   // sing-box must be gone before the engine and its messenger are.
@@ -38,8 +41,8 @@ bool FlutterWindow::OnCreate() {
 void FlutterWindow::CreateVpnManager(flutter::BinaryMessenger* messenger) {
   try {
     vpn_manager_ = nullptr;
-    vpn_manager_ = std::make_unique<VpnManager>();
-    vpn_manager_->RegisterMethodChannelDirect(messenger);
+    vpn_manager_ = vpn_manager_factory_ ? vpn_manager_factory_() : std::make_unique<VpnManager>();
+    if (vpn_manager_) vpn_manager_->RegisterMethodChannelDirect(messenger);
   } catch (const std::exception& error) {
     vpn_manager_.reset();
     std::cout << "VPN管理器初始化失败: " << error.what() << std::endl;

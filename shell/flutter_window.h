@@ -9,6 +9,7 @@
 #ifndef VELQA_SHELL_FLUTTER_WINDOW_H_
 #define VELQA_SHELL_FLUTTER_WINDOW_H_
 
+#include <functional>
 #include <memory>
 
 #include "channel/engine_project.h"
@@ -19,11 +20,20 @@ class VpnManager;
 
 class FlutterWindow : public Win32Window {
  public:
+  // Makes the window's VpnManager; may throw, the window then runs without.
+  using VpnManagerFactory = std::function<std::unique_ptr<VpnManager>()>;
+
   // `project` must outlive the window; it is read when the engine starts.
-  explicit FlutterWindow(const flutter::EngineProject& project);
+  // Without a factory the VpnManager is built with the system's interface.
+  explicit FlutterWindow(const flutter::EngineProject& project,
+                         VpnManagerFactory vpn_manager_factory = {});
   // Stops the VPN (sing-box ended, WinTun released) while the engine still
   // runs, then ends the engine, then the native window.
   ~FlutterWindow() override;
+
+  // Whether the VPN channel's native end exists (it does not after its
+  // creation failed).
+  bool HasVpnManager() const { return vpn_manager_ != nullptr; }
 
  protected:
   bool OnCreate() override;
@@ -36,6 +46,7 @@ class FlutterWindow : public Win32Window {
   void CreateVpnManager(flutter::BinaryMessenger* messenger);
 
   const flutter::EngineProject& project_;
+  VpnManagerFactory vpn_manager_factory_;
   std::unique_ptr<flutter::FlutterViewController> view_controller_;
   std::unique_ptr<VpnManager> vpn_manager_;
 };

@@ -289,7 +289,15 @@ TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunni
 
 INSTANTIATE_TEST_SUITE_P(FirstCopy, SecondCopyTest,
                          ::testing::Values(FirstWindowState::kShown, FirstWindowState::kMinimised,
-                                           FirstWindowState::kHiddenToTray));
+                                           FirstWindowState::kHiddenToTray),
+                         [](const ::testing::TestParamInfo<FirstWindowState>& info) {
+                           switch (info.param) {
+                             case FirstWindowState::kShown: return std::string("Shown");
+                             case FirstWindowState::kMinimised: return std::string("Minimised");
+                             case FirstWindowState::kHiddenToTray: break;
+                           }
+                           return std::string("HiddenToTray");
+                         });
 
 TEST_F(AppTest, CommandLineArgumentsReachTheDartSideInOrderAsUtf8) {
   const fs::path script = Path(L"exit.dart-script");
