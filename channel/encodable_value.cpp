@@ -59,44 +59,44 @@ int Compare(const EncodableValue& lhs, const EncodableValue& rhs) {
     case 0:
       return 0;
     case 1:
-      return CompareNumbers<int>(std::get<bool>(lhs), std::get<bool>(rhs));
+      return CompareNumbers<int>(*std::get_if<bool>(&lhs), *std::get_if<bool>(&rhs));
     case 2:
-      return CompareNumbers(std::get<int32_t>(lhs), std::get<int32_t>(rhs));
+      return CompareNumbers(*std::get_if<int32_t>(&lhs), *std::get_if<int32_t>(&rhs));
     case 3:
-      return CompareNumbers(std::get<int64_t>(lhs), std::get<int64_t>(rhs));
+      return CompareNumbers(*std::get_if<int64_t>(&lhs), *std::get_if<int64_t>(&rhs));
     case 4:
-      return CompareNumbers(std::get<double>(lhs), std::get<double>(rhs));
+      return CompareNumbers(*std::get_if<double>(&lhs), *std::get_if<double>(&rhs));
     case 5: {
       // std::string compares its bytes as unsigned char.
-      const int order = std::get<std::string>(lhs).compare(std::get<std::string>(rhs));
+      const int order = std::get_if<std::string>(&lhs)->compare(*std::get_if<std::string>(&rhs));
       return order < 0 ? -1 : (order > 0 ? 1 : 0);
     }
     case 6:
-      return CompareSequences(std::get<std::vector<uint8_t>>(lhs),
-                              std::get<std::vector<uint8_t>>(rhs), numbers);
+      return CompareSequences(*std::get_if<std::vector<uint8_t>>(&lhs),
+                              *std::get_if<std::vector<uint8_t>>(&rhs), numbers);
     case 7:
-      return CompareSequences(std::get<std::vector<int32_t>>(lhs),
-                              std::get<std::vector<int32_t>>(rhs), numbers);
+      return CompareSequences(*std::get_if<std::vector<int32_t>>(&lhs),
+                              *std::get_if<std::vector<int32_t>>(&rhs), numbers);
     case 8:
-      return CompareSequences(std::get<std::vector<int64_t>>(lhs),
-                              std::get<std::vector<int64_t>>(rhs), numbers);
+      return CompareSequences(*std::get_if<std::vector<int64_t>>(&lhs),
+                              *std::get_if<std::vector<int64_t>>(&rhs), numbers);
     case 9:
-      return CompareSequences(std::get<std::vector<double>>(lhs),
-                              std::get<std::vector<double>>(rhs), numbers);
+      return CompareSequences(*std::get_if<std::vector<double>>(&lhs),
+                              *std::get_if<std::vector<double>>(&rhs), numbers);
     case 10:
       return CompareSequences(
-          std::get<EncodableList>(lhs), std::get<EncodableList>(rhs),
+          *std::get_if<EncodableList>(&lhs), *std::get_if<EncodableList>(&rhs),
           [](const EncodableValue& a, const EncodableValue& b) { return Compare(a, b); });
     case 11:
-      return CompareMaps(std::get<EncodableMap>(lhs), std::get<EncodableMap>(rhs));
+      return CompareMaps(*std::get_if<EncodableMap>(&lhs), *std::get_if<EncodableMap>(&rhs));
     case 12: {
-      const void* left = &std::get<CustomEncodableValue>(lhs);
-      const void* right = &std::get<CustomEncodableValue>(rhs);
+      const void* left = &*std::get_if<CustomEncodableValue>(&lhs);
+      const void* right = &*std::get_if<CustomEncodableValue>(&rhs);
       std::less<const void*> less;
       return less(left, right) ? -1 : (less(right, left) ? 1 : 0);
     }
     case 13:
-      return CompareSequences(std::get<std::vector<float>>(lhs), std::get<std::vector<float>>(rhs),
+      return CompareSequences(*std::get_if<std::vector<float>>(&lhs), *std::get_if<std::vector<float>>(&rhs),
                               numbers);
     default:
       return 0;  // valueless_by_exception: equal to itself

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -75,17 +76,155 @@ bool MoreElementsAllowed(const ByteStreamReader& stream, size_t* missing) {
   return (*missing)++ < kMaxMissingElements;
 }
 
-// Writes the elements of a typed list as one block after aligning to their
-// width. An empty list is padded too: readers (this one and the Dart side's)
-// align before the elements whatever the count, so an unpadded empty list
-// would shift every value after it.
-template <typename T>
-void WriteTypedElements(const std::vector<T>& list, ByteStreamWriter* stream) {
+// Where WriteValue puts its bytes. VirtualSink goes through the writer's
+// virtual operations and serves any writer; BufferSink appends straight to the
+// vector of a writer that is exactly a ByteBufferStreamWriter, whose
+// operations do just that, so the bytes are the same either way.
+class VirtualSink {
+ public:
+  explicit VirtualSink(ByteStreamWriter* stream) : stream_(stream) {}
+  void Byte(uint8_t byte) { stream_->WriteByte(byte); }
+  void Bytes(const void* bytes, size_t length) {
+    stream_->WriteBytes(static_cast<const uint8_t*>(bytes), length);
+  }
+  void Align(uint8_t alignment) { stream_->WriteAlignment(alignment); }
+
+ private:
+  ByteStreamWriter* stream_;
+};
+
+class BufferSink {
+ public:
+  explicit BufferSink(std::vector<uint8_t>* bytes) : bytes_(bytes) {}
+  void Byte(uint8_t byte) { bytes_->push_back(byte); }
+  void Bytes(const void* bytes, size_t length) {
+    const auto* first = static_cast<const uint8_t*>(bytes);
+    bytes_->insert(bytes_->end(), first, first + length);
+  }
+  void Align(uint8_t alignment) {
+    const size_t remainder = bytes_->size() % alignment;
+    if (remainder != 0) {
+      bytes_->insert(bytes_->end(), alignment - remainder, 0);
+    }
+  }
+
+ private:
+  std::vector<uint8_t>* bytes_;
+};
+
+template <typename Sink>
+void WriteSizeTo(size_t size, Sink& sink) {
+  if (size < 254) {
+    sink.Byte(static_cast<uint8_t>(size));
+  } else if (size <= 0xffff) {
+    sink.Byte(254);
+    const uint16_t value = static_cast<uint16_t>(size);
+    sink.Bytes(&value, sizeof(value));
+  } else {
+    sink.Byte(255);
+    const uint32_t value = static_cast<uint32_t>(size);
+    sink.Bytes(&value, sizeof(value));
+  }
+}
+
+// A typed list: its count, then its elements as one block after aligning to
+// their width. An empty list is padded too: readers (this one and the Dart
+// side's) align before the elements whatever the count, so an unpadded empty
+// list would shift every value after it.
+template <typename T, typename Sink>
+void WriteTypedList(const std::vector<T>& list, Sink& sink) {
+  WriteSizeTo(list.size(), sink);
   if constexpr (sizeof(T) > 1) {
-    stream->WriteAlignment(sizeof(T));
+    sink.Align(sizeof(T));
   }
   if (!list.empty()) {
-    stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
+    sink.Bytes(list.data(), list.size() * sizeof(T));
+  }
+}
+
+// The body of WriteValue. Nested values go back through the serializer's
+// virtual WriteValue so that a derived serializer applies at every depth.
+template <typename Sink>
+void WriteValueTo(const StandardCodecSerializer& serializer, const EncodableValue& value,
+                  Sink& sink, ByteStreamWriter* stream) {
+  // Each case reads the alternative the switch established, unchecked.
+  switch (value.index()) {
+    case 0:
+      sink.Byte(kNull);
+      return;
+    case 1:
+      sink.Byte(*std::get_if<bool>(&value) ? kTrue : kFalse);
+      return;
+    case 2:
+      sink.Byte(kInt32);
+      sink.Bytes(std::get_if<int32_t>(&value), sizeof(int32_t));
+      return;
+    case 3:
+      // The alternative decides the width, never the magnitude.
+      sink.Byte(kInt64);
+      sink.Bytes(std::get_if<int64_t>(&value), sizeof(int64_t));
+      return;
+    case 4:
+      sink.Byte(kFloat64);
+      sink.Align(8);
+      sink.Bytes(std::get_if<double>(&value), sizeof(double));
+      return;
+    case 5: {
+      const auto& string = *std::get_if<std::string>(&value);
+      sink.Byte(kString);
+      WriteSizeTo(string.size(), sink);
+      if (!string.empty()) {
+        sink.Bytes(string.data(), string.size());
+      }
+      return;
+    }
+    case 6:
+      sink.Byte(kUInt8List);
+      WriteTypedList(*std::get_if<std::vector<uint8_t>>(&value), sink);
+      return;
+    case 7:
+      sink.Byte(kInt32List);
+      WriteTypedList(*std::get_if<std::vector<int32_t>>(&value), sink);
+      return;
+    case 8:
+      sink.Byte(kInt64List);
+      WriteTypedList(*std::get_if<std::vector<int64_t>>(&value), sink);
+      return;
+    case 9:
+      sink.Byte(kFloat64List);
+      WriteTypedList(*std::get_if<std::vector<double>>(&value), sink);
+      return;
+    case 10: {
+      const auto& list = *std::get_if<EncodableList>(&value);
+      sink.Byte(kList);
+      WriteSizeTo(list.size(), sink);
+      for (const EncodableValue& element : list) {
+        serializer.WriteValue(element, stream);
+      }
+      return;
+    }
+    case 11: {
+      const auto& map = *std::get_if<EncodableMap>(&value);
+      sink.Byte(kMap);
+      WriteSizeTo(map.size(), sink);
+      for (const auto& [key, element] : map) {
+        serializer.WriteValue(key, stream);
+        serializer.WriteValue(element, stream);
+      }
+      return;
+    }
+    case 12:
+      // The peer sees null; only a derived serializer can carry custom values.
+      sink.Byte(kNull);
+      internal::ReportUnhandledCustomType();
+      return;
+    case 13:
+      sink.Byte(kFloat32List);
+      WriteTypedList(*std::get_if<std::vector<float>>(&value), sink);
+      return;
+    default:
+      sink.Byte(kNull);  // valueless_by_exception
+      return;
   }
 }
 
@@ -130,87 +269,12 @@ EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) cons
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
-  auto write_typed_list = [this](const auto& list, ByteStreamWriter* stream) {
-    WriteSize(list.size(), stream);
-    WriteTypedElements(list, stream);
-  };
-  switch (value.index()) {
-    case 0:
-      stream->WriteByte(kNull);
-      return;
-    case 1:
-      stream->WriteByte(std::get<bool>(value) ? kTrue : kFalse);
-      return;
-    case 2:
-      stream->WriteByte(kInt32);
-      stream->WriteInt32(std::get<int32_t>(value));
-      return;
-    case 3:
-      // The alternative decides the width, never the magnitude.
-      stream->WriteByte(kInt64);
-      stream->WriteInt64(std::get<int64_t>(value));
-      return;
-    case 4:
-      stream->WriteByte(kFloat64);
-      stream->WriteAlignment(8);
-      stream->WriteDouble(std::get<double>(value));
-      return;
-    case 5: {
-      const auto& string = std::get<std::string>(value);
-      stream->WriteByte(kString);
-      WriteSize(string.size(), stream);
-      if (!string.empty()) {
-        stream->WriteBytes(reinterpret_cast<const uint8_t*>(string.data()), string.size());
-      }
-      return;
-    }
-    case 6:
-      stream->WriteByte(kUInt8List);
-      write_typed_list(std::get<std::vector<uint8_t>>(value), stream);
-      return;
-    case 7:
-      stream->WriteByte(kInt32List);
-      write_typed_list(std::get<std::vector<int32_t>>(value), stream);
-      return;
-    case 8:
-      stream->WriteByte(kInt64List);
-      write_typed_list(std::get<std::vector<int64_t>>(value), stream);
-      return;
-    case 9:
-      stream->WriteByte(kFloat64List);
-      write_typed_list(std::get<std::vector<double>>(value), stream);
-      return;
-    case 10: {
-      const auto& list = std::get<EncodableList>(value);
-      stream->WriteByte(kList);
-      WriteSize(list.size(), stream);
-      for (const EncodableValue& element : list) {
-        WriteValue(element, stream);
-      }
-      return;
-    }
-    case 11: {
-      const auto& map = std::get<EncodableMap>(value);
-      stream->WriteByte(kMap);
-      WriteSize(map.size(), stream);
-      for (const auto& [key, element] : map) {
-        WriteValue(key, stream);
-        WriteValue(element, stream);
-      }
-      return;
-    }
-    case 12:
-      // The peer sees null; only a derived serializer can carry custom values.
-      stream->WriteByte(kNull);
-      internal::ReportUnhandledCustomType();
-      return;
-    case 13:
-      stream->WriteByte(kFloat32List);
-      write_typed_list(std::get<std::vector<float>>(value), stream);
-      return;
-    default:
-      stream->WriteByte(kNull);  // valueless_by_exception
-      return;
+  if (typeid(*stream) == typeid(ByteBufferStreamWriter)) {
+    BufferSink sink(static_cast<ByteBufferStreamWriter*>(stream)->buffer());
+    WriteValueTo(*this, value, sink, stream);
+  } else {
+    VirtualSink sink(stream);
+    WriteValueTo(*this, value, sink, stream);
   }
 }
 
@@ -271,13 +335,9 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
       for (size_t i = 0; i < count && MoreElementsAllowed(*stream, &missing); ++i) {
         EncodableValue key = ReadValue(stream);
         EncodableValue value = ReadValue(stream);
-        // Encoders write keys in ascending order, so appending is the usual
-        // case; otherwise the first occurrence of a key wins.
-        if (map.empty() || map.rbegin()->first < key) {
-          map.emplace_hint(map.end(), std::move(key), std::move(value));
-        } else {
-          map.try_emplace(std::move(key), std::move(value));
-        }
+        // Encoders write keys in ascending order, so the end is the usual
+        // place (one comparison). A key already present keeps its first value.
+        map.emplace_hint(map.end(), std::move(key), std::move(value));
       }
       return EncodableValue(std::move(map));
     }
@@ -303,17 +363,8 @@ size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
 }
 
 void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) const {
-  if (size < 254) {
-    stream->WriteByte(static_cast<uint8_t>(size));
-  } else if (size <= 0xffff) {
-    stream->WriteByte(254);
-    const uint16_t value = static_cast<uint16_t>(size);
-    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
-  } else {
-    stream->WriteByte(255);
-    const uint32_t value = static_cast<uint32_t>(size);
-    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
-  }
+  VirtualSink sink(stream);
+  WriteSizeTo(size, sink);
 }
 
 }  // namespace flutter

@@ -13,6 +13,16 @@ namespace {
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// Room for a typical call or answer, so that writing it does not grow the
+// buffer a byte at a time.
+constexpr size_t kInitialCapacity = 128;
+
+std::unique_ptr<std::vector<uint8_t>> NewMessageBuffer() {
+  auto buffer = std::make_unique<std::vector<uint8_t>>();
+  buffer->reserve(kInitialCapacity);
+  return buffer;
+}
+
 }  // namespace
 
 const StandardMethodCodec& StandardMethodCodec::GetInstance(
@@ -55,7 +65,7 @@ std::unique_ptr<MethodCall<EncodableValue>> StandardMethodCodec::DecodeMethodCal
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCallInternal(
     const MethodCall<EncodableValue>& method_call) const {
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
+  auto encoded = NewMessageBuffer();
   ByteBufferStreamWriter stream(encoded.get());
   serializer_->WriteValue(EncodableValue(method_call.method_name()), &stream);
   if (method_call.arguments() != nullptr) {
@@ -68,7 +78,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCallInter
 
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelopeInternal(
     const EncodableValue* result) const {
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
+  auto encoded = NewMessageBuffer();
   ByteBufferStreamWriter stream(encoded.get());
   stream.WriteByte(kSuccessEnvelope);
   if (result != nullptr) {
@@ -82,7 +92,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessEnvelope
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeErrorEnvelopeInternal(
     const std::string& error_code, const std::string& error_message,
     const EncodableValue* error_details) const {
-  auto encoded = std::make_unique<std::vector<uint8_t>>();
+  auto encoded = NewMessageBuffer();
   ByteBufferStreamWriter stream(encoded.get());
   stream.WriteByte(kErrorEnvelope);
   serializer_->WriteValue(EncodableValue(error_code), &stream);

@@ -166,6 +166,74 @@ TEST(CodecRoundTrip, DerivedSerializerAppliesAtEveryDepth) {
   EXPECT_EQ(point.y, -4);
 }
 
+// A writer and a reader of their own, which the serializer can only reach
+// through the virtual operations; the reader cannot tell how much is left.
+class VectorWriter : public ByteStreamWriter {
+ public:
+  Bytes bytes;
+  int calls = 0;
+  void WriteByte(uint8_t byte) override {
+    ++calls;
+    bytes.push_back(byte);
+  }
+  void WriteBytes(const uint8_t* data, size_t length) override {
+    ++calls;
+    bytes.insert(bytes.end(), data, data + length);
+  }
+  void WriteAlignment(uint8_t alignment) override {
+    while (bytes.size() % alignment != 0) WriteByte(0);
+  }
+};
+
+class PlainReader : public ByteStreamReader {
+ public:
+  explicit PlainReader(const Bytes& bytes) : bytes_(bytes) {}
+  uint8_t ReadByte() override { return position_ < bytes_.size() ? bytes_[position_++] : 0; }
+  void ReadBytes(uint8_t* buffer, size_t length) override {
+    for (size_t i = 0; i < length; ++i) buffer[i] = ReadByte();
+  }
+  void ReadAlignment(uint8_t alignment) override {
+    while (position_ % alignment != 0) ++position_;
+  }
+
+ private:
+  const Bytes& bytes_;
+  size_t position_ = 0;
+};
+
+// A buffer writer with one operation replaced must be called, not bypassed.
+class CountingBufferWriter : public ByteBufferStreamWriter {
+ public:
+  using ByteBufferStreamWriter::ByteBufferStreamWriter;
+  int bytes_written = 0;
+  void WriteByte(uint8_t byte) override {
+    ++bytes_written;
+    ByteBufferStreamWriter::WriteByte(byte);
+  }
+};
+
+TEST(CodecRoundTrip, OtherWritersAndReadersSeeTheSameBytes) {
+  const auto& serializer = StandardCodecSerializer::GetInstance();
+  const auto samples = SampleOfEveryAlternative();
+  const EncodableValue all(EncodableList(samples.begin(), samples.end()));
+
+  VectorWriter writer;
+  writer.WriteByte(0x01);  // an envelope byte, so alignment is exercised
+  serializer.WriteValue(all, &writer);
+  EXPECT_EQ(writer.bytes, Encode(all, {0x01}));
+  EXPECT_GT(writer.calls, 50);
+
+  Bytes counted_bytes;
+  CountingBufferWriter counting(&counted_bytes);
+  serializer.WriteValue(all, &counting);
+  EXPECT_EQ(counted_bytes, Encode(all));
+  EXPECT_GT(counting.bytes_written, 50);
+
+  PlainReader reader(writer.bytes);
+  reader.ReadByte();
+  EXPECT_EQ(serializer.ReadValue(&reader), all);
+}
+
 TEST(CodecRoundTrip, SizeEncodingAtItsBoundaries) {
   const PointSerializer serializer;
   for (size_t size : {size_t{0}, size_t{253}, size_t{254}, size_t{255}, size_t{65535},
