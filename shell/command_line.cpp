@@ -1,6 +1,7 @@
 #include "shell/command_line.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include "shell/win_resources.h"
@@ -14,9 +15,9 @@ std::string WideToUtf8(const wchar_t* wide) {
   if (length_with_nul <= 1) return {};
   const int length = length_with_nul - 1;
   std::string utf8(static_cast<size_t>(length), '\0');
-  const int written = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide,
-                                            static_cast<int>(wcslen(wide)), utf8.data(), length,
-                                            nullptr, nullptr);
+  const int written =
+      ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, static_cast<int>(wcslen(wide)),
+                            utf8.data(), length, nullptr, nullptr);
   if (written == 0) return {};
   return utf8;
 }

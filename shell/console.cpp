@@ -1,7 +1,7 @@
 #include "shell/console.h"
 
-#include <cstdio>
 #include <io.h>
+#include <cstdio>
 #include <iostream>
 
 #include "channel/embedding_api.h"
@@ -21,9 +21,9 @@ void RebindToConsole(FILE* stream, int fallback_descriptor) {
 // Binds one standard stream to the console: the Win32 standard handle, so
 // that code writing through it follows, and the C runtime's stream.
 void BindToConsole(DWORD standard_id, FILE* stream, int fallback_descriptor) {
-  velqa::shell::UniqueHandle console(
-      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr));
+  velqa::shell::UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr));
   // A standard handle belongs to the process for the rest of its life.
   if (console.IsValid()) ::SetStdHandle(standard_id, console.Release());
   RebindToConsole(stream, fallback_descriptor);

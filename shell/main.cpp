@@ -2,6 +2,7 @@
 // top-level window and the message loop. Exit code 0 after a normal run and
 // for a second copy; 1 when the window or the engine cannot be created.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <objbase.h>
 
 #include "channel/engine_project.h"

@@ -11,6 +11,7 @@
 #define VELQA_SHELL_WIN32_WINDOW_H_
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <optional>

@@ -84,9 +84,9 @@ class AppTest : public ::testing::Test {
     const fs::path script_path = Path(L"session.dart-script");
     const fs::path replies = Path(L"replies.txt");
     WriteFileBytes(script_path, script);
-    std::vector<std::wstring> arguments = {L"--dart-script", script_path.wstring(),
+    std::vector<std::wstring> arguments = {L"--dart-script",  script_path.wstring(),
                                            L"--dart-replies", replies.wstring(),
-                                           L"--dart-events", Path(L"events.txt").wstring()};
+                                           L"--dart-events",  Path(L"events.txt").wstring()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     Start(app, arguments);
     return replies;
@@ -120,19 +120,20 @@ class AppTest : public ::testing::Test {
 TEST_F(AppTest, AScriptedSessionGetsTheDocumentedRepliesAndTheLogRecordsThemInOrder) {
   LogWatch log(bundle_);
   AppProcess app;
-  const fs::path replies = StartScripted(
-      app, "call check_tun_driver\n"
-           "call install_wintun_driver\n"
-           "call start_vpn\n"
-           "call start_vpn {\"config_path\": 5}\n"
-           "call start_vpn {\"other\": \"x\"}\n"
-           "call start_vpn {\"config_path\": \"C:\\\\velqa\\\\missing.json\"}\n" +
-               StartVpnCall() +
-               "call get_vpn_status\n"
-               "call stop_vpn\n"
-               "call stop_vpn\n"
-               "call Start_vpn\n"
-               "exit\n");
+  const fs::path replies =
+      StartScripted(app,
+                    "call check_tun_driver\n"
+                    "call install_wintun_driver\n"
+                    "call start_vpn\n"
+                    "call start_vpn {\"config_path\": 5}\n"
+                    "call start_vpn {\"other\": \"x\"}\n"
+                    "call start_vpn {\"config_path\": \"C:\\\\velqa\\\\missing.json\"}\n" +
+                        StartVpnCall() +
+                        "call get_vpn_status\n"
+                        "call stop_vpn\n"
+                        "call stop_vpn\n"
+                        "call Start_vpn\n"
+                        "exit\n");
   const std::optional<DWORD> exit_code = app.WaitForExit(60000);
   ASSERT_EQ(exit_code, std::optional<DWORD>(0)) << app.Output();
 
@@ -292,9 +293,12 @@ INSTANTIATE_TEST_SUITE_P(FirstCopy, SecondCopyTest,
                                            FirstWindowState::kHiddenToTray),
                          [](const ::testing::TestParamInfo<FirstWindowState>& info) {
                            switch (info.param) {
-                             case FirstWindowState::kShown: return std::string("Shown");
-                             case FirstWindowState::kMinimised: return std::string("Minimised");
-                             case FirstWindowState::kHiddenToTray: break;
+                             case FirstWindowState::kShown:
+                               return std::string("Shown");
+                             case FirstWindowState::kMinimised:
+                               return std::string("Minimised");
+                             case FirstWindowState::kHiddenToTray:
+                               break;
                            }
                            return std::string("HiddenToTray");
                          });
@@ -386,7 +390,9 @@ TEST_F(AppTest, TheWindowKeepsItsOuterSizeAndTheFontsFollowTheSystem) {
 
   ::PostMessageW(window, WM_FONTCHANGE, 0, 0);
   EXPECT_TRUE(WaitFor(
-      [&] { return ReadFileBytes(Path(L"events.txt")).find("fonts reloaded") != std::string::npos; },
+      [&] {
+        return ReadFileBytes(Path(L"events.txt")).find("fonts reloaded") != std::string::npos;
+      },
       5000));
 
   ::PostMessageW(window, WM_COMMAND, kTrayExitCommand, 0);

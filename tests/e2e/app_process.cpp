@@ -76,8 +76,8 @@ bool AppProcess::Start(const std::filesystem::path& executable,
   startup.hStdInput = nullptr;
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
-  if (!::CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                        nullptr, working_directory.c_str(), &startup, &info)) {
+  if (!::CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        working_directory.c_str(), &startup, &info)) {
     if (error) *error = ::GetLastError();
     output_read_.Reset();
     return false;
@@ -102,7 +102,8 @@ void AppProcess::ReadOutput() {
       continue;
     }
     DWORD read = 0;
-    if (!::ReadFile(output_read_.Get(), buffer, sizeof(buffer), &read, nullptr) || read == 0) return;
+    if (!::ReadFile(output_read_.Get(), buffer, sizeof(buffer), &read, nullptr) || read == 0)
+      return;
     std::lock_guard<std::mutex> lock(output_mutex_);
     output_.append(buffer, read);
   }
@@ -155,7 +156,8 @@ std::vector<DWORD> ChildProcesses(DWORD parent_pid, const std::wstring& image_na
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
        more = ::Process32NextW(snapshot.Get(), &entry)) {
-    if (entry.th32ParentProcessID == parent_pid && _wcsicmp(entry.szExeFile, image_name.c_str()) == 0) {
+    if (entry.th32ParentProcessID == parent_pid &&
+        _wcsicmp(entry.szExeFile, image_name.c_str()) == 0) {
       children.push_back(entry.th32ProcessID);
     }
   }

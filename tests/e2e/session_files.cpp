@@ -26,11 +26,16 @@ class ValueReader {
     if (!type) return std::nullopt;
     if (is_null) *is_null = *type == 0;
     switch (*type) {
-      case 0: return "null";
-      case 1: return "true";
-      case 2: return "false";
-      case 7: return String();
-      default: return std::nullopt;
+      case 0:
+        return "null";
+      case 1:
+        return "true";
+      case 2:
+        return "false";
+      case 7:
+        return String();
+      default:
+        return std::nullopt;
     }
   }
 
@@ -136,9 +141,9 @@ std::vector<ReplyLine> ReadReplies(const std::filesystem::path& path) {
     const size_t second_tab = line.find('\t', first_tab + 1);
     ReplyLine reply;
     reply.method = line.substr(0, first_tab);
-    reply.hex = line.substr(first_tab + 1, second_tab == std::string::npos
-                                               ? std::string::npos
-                                               : second_tab - first_tab - 1);
+    reply.hex =
+        line.substr(first_tab + 1, second_tab == std::string::npos ? std::string::npos
+                                                                   : second_tab - first_tab - 1);
     reply.reply = DecodeReplyHex(reply.hex);
     replies.push_back(reply);
   }

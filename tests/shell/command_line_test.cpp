@@ -1,6 +1,7 @@
 #include "shell/command_line.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <gmock/gmock.h>

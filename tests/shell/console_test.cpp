@@ -39,8 +39,8 @@ TEST(NeedsConsoleBindingTest, RedirectedOutputIsNeverReplaced) {
   EXPECT_FALSE(NeedsConsoleBinding(file.Get()));
 
   // The NUL device is a character device somebody chose on purpose.
-  UniqueHandle nul(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 0, nullptr));
+  UniqueHandle nul(
+      ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(nul.IsValid());
   EXPECT_FALSE(NeedsConsoleBinding(nul.Get()));
 }

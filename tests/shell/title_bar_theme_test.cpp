@@ -30,7 +30,9 @@ class DarkTitleBarPreferenceTest : public ::testing::Test {
               ERROR_SUCCESS);
   }
 
-  std::optional<bool> Read() { return ReadDarkTitleBarPreference(HKEY_CURRENT_USER, subkey_.c_str()); }
+  std::optional<bool> Read() {
+    return ReadDarkTitleBarPreference(HKEY_CURRENT_USER, subkey_.c_str());
+  }
 
   std::wstring subkey_;
   velqa::shell::UniqueRegistryKey key_;

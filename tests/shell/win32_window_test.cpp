@@ -111,10 +111,10 @@ TEST_P(Win32WindowDpiTest, CreatesTheWindowHiddenAtTheScaledGeometry) {
             0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Monitors, Win32WindowDpiTest,
-    ::testing::Values(DpiCase{96, {10, 10, 420, 640}}, DpiCase{120, {12, 12, 525, 800}},
-                      DpiCase{144, {15, 15, 630, 960}}));
+INSTANTIATE_TEST_SUITE_P(Monitors, Win32WindowDpiTest,
+                         ::testing::Values(DpiCase{96, {10, 10, 420, 640}},
+                                           DpiCase{120, {12, 12, 525, 800}},
+                                           DpiCase{144, {15, 15, 630, 960}}));
 
 TEST(ScaleForDpiTest, TheApplicationsWindowOnCommonMonitors) {
   const auto check = [](UINT dpi, int x, int width, int height) {
@@ -132,8 +132,8 @@ TEST(ScaleForDpiTest, TheApplicationsWindowOnCommonMonitors) {
 
 TEST(ScaleForDpiTest, TruncatesEachProductTowardZero) {
   const ScaledGeometry g = ScaleForDpi(Point{-3, 7}, Size{101, 33}, 120);
-  EXPECT_EQ(g.x, -3);  // -3.75
-  EXPECT_EQ(g.y, 8);   // 8.75
+  EXPECT_EQ(g.x, -3);       // -3.75
+  EXPECT_EQ(g.y, 8);        // 8.75
   EXPECT_EQ(g.width, 126);  // 126.25
   EXPECT_EQ(g.height, 41);  // 41.25
 }
