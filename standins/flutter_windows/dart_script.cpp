@@ -33,11 +33,11 @@ std::string_view NextWord(std::string_view& rest) {
 
 DartOptions ParseDartOptions(const std::vector<std::string>& arguments) {
   DartOptions options;
-  const std::pair<std::string_view, std::string*> names[] = {
-      {"--dart-script", &options.script},
-      {"--dart-replies", &options.replies},
-      {"--dart-events", &options.events},
-      {"--dart-args-out", &options.args_out}};
+  const std::pair<std::string_view, std::string*> names[] = {{"--dart-script", &options.script},
+                                                             {"--dart-replies", &options.replies},
+                                                             {"--dart-events", &options.events},
+                                                             {"--dart-args-out", &options.args_out},
+                                                             {"--dart-consume", &options.consume}};
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string_view argument = arguments[i];
     for (const auto& [name, target] : names) {
@@ -53,6 +53,22 @@ DartOptions ParseDartOptions(const std::vector<std::string>& arguments) {
     }
   }
   return options;
+}
+
+std::vector<unsigned> DartOptions::ConsumedMessages() const {
+  std::vector<unsigned> messages;
+  std::string_view rest = consume;
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string_view item = Trim(rest.substr(0, comma));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    unsigned value = 0;
+    auto [ptr, ec] = std::from_chars(item.data(), item.data() + item.size(), value);
+    if (!item.empty() && ec == std::errc() && ptr == item.data() + item.size()) {
+      messages.push_back(value);
+    }
+  }
+  return messages;
 }
 
 std::optional<std::vector<uint8_t>> EncodeScriptCall(const std::string& method,

@@ -30,17 +30,28 @@ struct ScriptStep {
 
 // What the scripted Dart side takes from its entry-point arguments. Each
 // option is "--name VALUE" or "--name=VALUE"; other arguments are ignored.
+// Relative file names count from the current directory.
 //   --dart-script FILE     the script, run after the first frame
 //   --dart-replies FILE    appends "METHOD<TAB>HEX<TAB>READABLE" per answer
-//   --dart-events FILE     appends one line per engine event (frames,
-//                          registrars, font reloads, script progress)
+//   --dart-events FILE     appends one line per engine event: "engine created",
+//                          "engine running WxH", "registrar NAME", "frame N",
+//                          "next-frame callback", "fonts reloaded",
+//                          "consumed MSG", "script started", "script
+//                          rejected: ...", "exit sent", "close sent",
+//                          "script done", "engine destroyed"
 //   --dart-args-out FILE   writes every entry-point argument as the hex of its
 //                          UTF-8 bytes, one per line, when the engine starts
+//   --dart-consume LIST    window message numbers (decimal, comma-separated)
+//                          the view claims from the top-level window, as a
+//                          real view does for some input messages
 struct DartOptions {
   std::string script;
   std::string replies;
   std::string events;
   std::string args_out;
+  std::string consume;
+  // `consume` as numbers; malformed entries are skipped.
+  std::vector<unsigned> ConsumedMessages() const;
 };
 DartOptions ParseDartOptions(const std::vector<std::string>& arguments);
 

@@ -53,6 +53,7 @@ std::unique_ptr<Engine> Engine::Create(const FlutterDesktopEngineProperties& pro
 Engine::Engine(std::vector<std::string> arguments, std::unique_ptr<TaskRunner> tasks)
     : arguments_(std::move(arguments)),
       options_(ParseDartOptions(arguments_)),
+      consumed_messages_(options_.ConsumedMessages()),
       events_(options_.events),
       tasks_(std::move(tasks)),
       messenger_(Messenger::Create(tasks_->Poster())) {
@@ -79,6 +80,16 @@ FlutterDesktopPluginRegistrarRef Engine::Registrar(const std::string& plugin_nam
   if (!registrar) registrar = std::make_unique<char>();
   events_.Write("registrar " + plugin_name);
   return reinterpret_cast<FlutterDesktopPluginRegistrarRef>(registrar.get());
+}
+
+bool Engine::ConsumesMessage(unsigned message) const {
+  for (unsigned consumed : consumed_messages_) {
+    if (consumed == message) {
+      events_.Write("consumed " + std::to_string(message));
+      return true;
+    }
+  }
+  return false;
 }
 
 void Engine::ReloadSystemFonts() { events_.Write("fonts reloaded"); }

@@ -49,6 +49,8 @@ class Engine {
   const std::vector<std::string>& arguments() const { return arguments_; }
 
   FlutterDesktopPluginRegistrarRef Registrar(const std::string& plugin_name);
+  // True when the view claims this top-level window message (--dart-consume).
+  bool ConsumesMessage(unsigned message) const;
   void ReloadSystemFonts();
   void SetNextFrameCallback(FlutterDesktopNextFrameCallback callback, void* user_data);
   // Runs a pending next-frame callback once; called after every frame.
@@ -61,6 +63,7 @@ class Engine {
 
   std::vector<std::string> arguments_;
   DartOptions options_;
+  std::vector<unsigned> consumed_messages_;
   EventLog events_;
   std::unique_ptr<TaskRunner> tasks_;
   Messenger* messenger_;                                     // one reference held until destruction
@@ -89,6 +92,7 @@ class ViewController {
   }
 
   HWND view_window() const;
+  bool ConsumesTopLevelMessage(UINT message) const { return engine_->ConsumesMessage(message); }
   // Schedules a frame; several requests before it is drawn make one frame.
   void RequestFrame();
 

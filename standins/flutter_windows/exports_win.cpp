@@ -87,11 +87,19 @@ void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewControllerRef con
   }
 }
 
-bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewControllerRef, HWND,
-                                                          UINT, WPARAM, LPARAM, LRESULT*) {
-  // The panel needs nothing from the top-level window; every message is
-  // left to the host.
-  return false;
+bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
+    FlutterDesktopViewControllerRef controller, HWND, UINT message, WPARAM, LPARAM,
+    LRESULT* result) {
+  // The panel itself needs nothing from the top-level window; only messages
+  // named by --dart-consume are claimed, so the host's other path is testable.
+  if (controller == nullptr || result == nullptr) return false;
+  try {
+    if (!ViewController::From(controller)->ConsumesTopLevelMessage(message)) return false;
+  } catch (...) {
+    return false;
+  }
+  *result = 0;
+  return true;
 }
 
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -351,6 +352,20 @@ TEST_F(StandinEngineTest, PanelButtonsSendTheirCalls) {
               ElementsAre("start_vpn\t0002\tsuccess false", "get_vpn_status\t0002\tsuccess false"));
   HWND answers = FindWindowExW(view, nullptr, L"LISTBOX", nullptr);
   EXPECT_EQ(SendMessageW(answers, LB_GETCOUNT, 0, 0), 2);
+}
+
+TEST_F(StandinEngineTest, ViewClaimsOnlyTheMessagesItIsToldTo) {
+  std::vector<std::string> arguments = DartArguments();
+  arguments.push_back("--dart-consume=29");
+  flutter::FlutterViewController plain(200, 300, Project(DartArguments()));
+  flutter::FlutterViewController claiming(200, 300, Project(arguments));
+  ASSERT_NE(plain.view(), nullptr);
+  ASSERT_NE(claiming.view(), nullptr);
+  EXPECT_EQ(plain.HandleTopLevelWindowProc(nullptr, WM_FONTCHANGE, 0, 0), std::nullopt);
+  EXPECT_EQ(claiming.HandleTopLevelWindowProc(nullptr, WM_FONTCHANGE, 0, 0),
+            std::optional<LRESULT>(0));
+  EXPECT_EQ(claiming.HandleTopLevelWindowProc(nullptr, WM_SIZE, 0, 0), std::nullopt);
+  EXPECT_THAT(ReadFile(dir_ / "events.txt"), HasSubstr("consumed 29\n"));
 }
 
 TEST(StandinEngineHelpersTest, DpiOfTheMonitorIsReported) {

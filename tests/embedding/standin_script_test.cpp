@@ -136,6 +136,12 @@ TEST(StandinOptionsTest, BothSpellingsAndOtherArgumentsIgnored) {
   EXPECT_EQ(options.args_out, "");  // a trailing option without a value
 }
 
+TEST(StandinOptionsTest, ConsumedMessagesAreDecimalNumbers) {
+  DartOptions options = ParseDartOptions({"--dart-consume=29, 5,x,,7y,0x10,16"});
+  EXPECT_THAT(options.ConsumedMessages(), ElementsAre(29u, 5u, 16u));
+  EXPECT_THAT(ParseDartOptions({}).ConsumedMessages(), ::testing::IsEmpty());
+}
+
 TEST(StandinReplyTextTest, EnvelopesReadAsText) {
   auto describe = [](const std::string& hex) {
     std::vector<uint8_t> bytes = Bytes(hex);
