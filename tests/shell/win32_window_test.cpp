@@ -191,6 +191,16 @@ TEST_F(Win32WindowTest, CloseHidesToTheTrayAndALeftClickOnTheIconShowsTheWindow)
   EXPECT_FALSE(::IsWindowVisible(hwnd));
 }
 
+TEST_F(Win32WindowTest, ATitleLongerThanTheTrayTipIsCutThereNotRefused) {
+  const std::wstring long_title(300, L'\u7535');
+  Win32Window window(TestSystem());
+  ASSERT_TRUE(window.Create(long_title, Point{10, 10}, Size{420, 640}));
+  wchar_t caption[400] = {};
+  ::GetWindowTextW(window.GetHandle(), caption, 400);
+  EXPECT_EQ(std::wstring(caption), long_title);
+  EXPECT_TRUE(ShellHasIcon(window.GetHandle()));
+}
+
 TEST_F(Win32WindowTest, WithoutATrayIconACloseRequestIsIgnored) {
   Win32Window window(TestSystem());
   ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
