@@ -64,7 +64,9 @@ class AppTest : public ::testing::Test {
     // A working directory away from the bundle: the data paths must still be
     // found beside the executable.
     work_ = std::make_unique<TempDirectory>(L"velqa_e2e_");
-    config_ = work_->path() / L"sing-box.json";
+    // Chinese characters and a blank: paths go through the wide interfaces.
+    fs::create_directories(work_->path() / L"配置 目录");
+    config_ = work_->path() / L"配置 目录" / L"sing-box.json";
     WriteFileBytes(config_, "{\"log\": {\"level\": \"info\"}}\n");
   }
 
