@@ -110,6 +110,25 @@ class AppTest : public ::testing::Test {
     return ReadReplies(replies);
   }
 
+  // Copies the bundle (without its logs) to `target`.
+  void CopyBundle(const fs::path& target, bool with_flutter_assets = true) const {
+    for (const auto& entry : fs::recursive_directory_iterator(bundle_)) {
+      const fs::path relative = fs::relative(entry.path(), bundle_);
+      const std::wstring text = relative.wstring();
+      const bool assets =
+          text == L"data\\flutter_assets" || text.starts_with(L"data\\flutter_assets\\");
+      if (text == L"logs" || text.starts_with(L"logs\\") || (assets && !with_flutter_assets)) {
+        continue;
+      }
+      if (entry.is_directory()) {
+        fs::create_directories(target / relative);
+      } else {
+        fs::create_directories((target / relative).parent_path());
+        fs::copy_file(entry.path(), target / relative);
+      }
+    }
+  }
+
   std::string StartVpnCall() const {
     return "call start_vpn {\"config_path\": " + JsonString(Utf8(config_)) + "}\n";
   }
@@ -199,19 +218,7 @@ TEST_F(AppTest, AScriptedSessionGetsTheDocumentedRepliesAndTheLogRecordsThemInOr
 TEST_F(AppTest, WithoutFlutterAssetsTheStartFailsWithExitCodeOneAndFreesTheSingleInstance) {
   // A copy of the bundle without data\flutter_assets: the engine cannot start.
   const fs::path broken = Path(L"broken bundle");
-  for (const auto& entry : fs::recursive_directory_iterator(bundle_)) {
-    const fs::path relative = fs::relative(entry.path(), bundle_);
-    const std::wstring top = relative.begin()->wstring();
-    if (top == L"logs" || relative == fs::path(L"data") / L"flutter_assets" ||
-        relative.wstring().starts_with(L"data\\flutter_assets\\")) {
-      continue;
-    }
-    if (entry.is_directory()) {
-      fs::create_directories(broken / relative);
-    } else {
-      fs::copy_file(entry.path(), broken / relative);
-    }
-  }
+  CopyBundle(broken, /*with_flutter_assets=*/false);
   ASSERT_FALSE(fs::exists(broken / L"data" / L"flutter_assets"));
 
   AppProcess failing;
@@ -236,6 +243,30 @@ TEST_F(AppTest, WithoutFlutterAssetsTheStartFailsWithExitCodeOneAndFreesTheSingl
   const fs::path replies = StartScripted(next, "call get_vpn_status\nexit\n");
   EXPECT_EQ(next.WaitForExit(kStartTimeoutMs), std::optional<DWORD>(0)) << next.Output();
   EXPECT_EQ(ReadReplies(replies).size(), 1u);
+}
+
+TEST_F(AppTest, RunsFromAnInstallDirectoryWithChineseCharacters) {
+  const fs::path installed = Path(L"安装 目录");
+  CopyBundle(installed);
+  const fs::path script = Path(L"session.dart-script");
+  const fs::path replies = Path(L"replies.txt");
+  WriteFileBytes(script, "call check_tun_driver\n" + StartVpnCall() +
+                             "call get_vpn_status\ncall stop_vpn\nexit\n");
+  AppProcess app;
+  Start(app, {L"--dart-script", script.wstring(), L"--dart-replies", replies.wstring()},
+        installed / L"velqa_assistant.exe");
+  ASSERT_EQ(app.WaitForExit(60000), std::optional<DWORD>(0)) << app.Output();
+
+  const std::vector<ReplyLine> lines = ReadReplies(replies);
+  ASSERT_EQ(lines.size(), 4u) << ReadFileBytes(replies);
+  EXPECT_EQ(lines[0].reply.value, "true");  // WinTun found beside the executable
+  EXPECT_EQ(lines[1].reply.kind, Reply::Kind::kSuccess) << lines[1].hex;  // sing-box found
+  EXPECT_EQ(lines[2].reply.value, "true");
+  EXPECT_EQ(lines[3].reply.value, "null");
+  // The log lives beside the executable (a fresh folder: all of it is ours).
+  const fs::path log_file = LogWatch(installed).File();
+  ASSERT_FALSE(log_file.empty());
+  EXPECT_THAT(ReadFileBytes(log_file), HasSubstr("应用启动"));
 }
 
 enum class FirstWindowState { kShown, kMinimised, kHiddenToTray };
