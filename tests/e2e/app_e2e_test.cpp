@@ -286,6 +286,7 @@ TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunni
     ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(window); }, 5000));
   }
 
+  LogWatch log(bundle_);
   AppProcess second;
   Start(second, {});
   HWND notice = nullptr;
@@ -314,6 +315,13 @@ TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunni
 
   ::PostMessageW(notice, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
+  // The second copy logged its start and nothing else.
+  std::vector<std::string> records = log.NewRecords();
+  std::erase_if(records, [](const std::string& record) {
+    return record.find("[NativeLogger]") != std::string::npos;
+  });
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_THAT(records[0], HasSubstr("应用启动"));
   EXPECT_TRUE(first.IsRunning());
   EXPECT_EQ(FindAppWindow(first.pid()), window);
 
