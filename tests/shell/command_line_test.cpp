@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "shell/win_resources.h"
+
 namespace {
 
 using ::testing::ElementsAre;
@@ -41,12 +43,11 @@ TEST(CollectCommandLineArgumentsTest, ReadsThisProcessesCommandLine) {
   // The test runner starts us with at least the program name; whatever else it
   // passes must come back converted, one entry per argument.
   int argc = 0;
-  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  velqa::shell::UniqueLocalMemory<LPWSTR> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
   ASSERT_NE(argv, nullptr);
   const std::vector<std::string> arguments = CollectCommandLineArguments();
   ASSERT_EQ(arguments.size(), static_cast<size_t>(argc - 1));
-  for (int i = 1; i < argc; ++i) EXPECT_EQ(arguments[i - 1], WideToUtf8(argv[i]));
-  ::LocalFree(argv);
+  for (int i = 1; i < argc; ++i) EXPECT_EQ(arguments[i - 1], WideToUtf8(argv.get()[i]));
 }
 
 }  // namespace

@@ -16,9 +16,10 @@ TEST(NeedsConsoleBindingTest, HandlesThatLeadNowhereMayBeBound) {
   EXPECT_TRUE(NeedsConsoleBinding(INVALID_HANDLE_VALUE));
 
   // A handle that was valid once but has been closed since.
-  HANDLE closed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(closed, nullptr);
-  ::CloseHandle(closed);
+  UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(event.IsValid());
+  const HANDLE closed = event.Get();
+  event.Reset();
   EXPECT_TRUE(NeedsConsoleBinding(closed));
 }
 
