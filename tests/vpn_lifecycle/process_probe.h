@@ -1,0 +1,18 @@
+// Whether a process still runs, as the system sees it (a zombie that only
+// waits to be reaped counts as ended).
+#ifndef VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_
+#define VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_
+
+#include <chrono>
+#include <cstdint>
+
+namespace lifecycle_test {
+
+bool IsProcessAlive(std::uint32_t process_id);
+
+// Polls until the process has ended; false when it still runs at `timeout`.
+bool WaitUntilGone(std::uint32_t process_id, std::chrono::milliseconds timeout);
+
+}  // namespace lifecycle_test
+
+#endif  // VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_

@@ -1,0 +1,101 @@
+#include "vpn/sing_box_output.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace velqa::vpn {
+namespace {
+
+constexpr char kEscape = '\x1b';
+constexpr char kBell = '\x07';
+
+// Length of the escape sequence starting at line[i] (line[i] == ESC).
+size_t EscapeLength(std::string_view line, size_t i) {
+  size_t j = i + 1;
+  if (j >= line.size()) return 1;
+  char kind = line[j];
+  if (kind == '[') {  // CSI: parameters and intermediates, then one final byte
+    for (++j; j < line.size(); ++j) {
+      unsigned char c = static_cast<unsigned char>(line[j]);
+      if (c >= 0x40 && c <= 0x7E) return j + 1 - i;
+    }
+    return line.size() - i;
+  }
+  if (kind == ']') {  // OSC: up to BEL or ESC backslash
+    for (++j; j < line.size(); ++j) {
+      if (line[j] == kBell) return j + 1 - i;
+      if (line[j] == kEscape && j + 1 < line.size() && line[j + 1] == '\\') return j + 2 - i;
+    }
+    return line.size() - i;
+  }
+  // Other escapes: intermediate bytes, then one final byte ("ESC ( B").
+  while (j < line.size() && static_cast<unsigned char>(line[j]) >= 0x20 &&
+         static_cast<unsigned char>(line[j]) <= 0x2F) {
+    ++j;
+  }
+  return std::min(j + 1, line.size()) - i;
+}
+
+}  // namespace
+
+std::string CleanOutputLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::string out;
+  out.reserve(line.size());
+  size_t i = 0;
+  while (i < line.size()) {
+    size_t escape = line.find(kEscape, i);
+    if (escape == std::string_view::npos) {
+      out.append(line.substr(i));
+      break;
+    }
+    out.append(line.substr(i, escape - i));
+    i = escape + EscapeLength(line, escape);
+  }
+  return out;
+}
+
+void OutputLineSplitter::Append(const char* data, size_t size) {
+  size = static_cast<size_t>(std::find(data, data + size, '\0') - data);
+  const char* end = data + size;
+  while (data < end) {
+    const char* feed = static_cast<const char*>(std::memchr(data, '\n', end - data));
+    if (feed == nullptr) {
+      pending_.append(data, end);
+      break;
+    }
+    if (pending_.empty()) {  // the common case: no copy
+      sink_(std::string_view(data, feed - data));
+    } else {
+      pending_.append(data, feed);
+      sink_(pending_);
+      pending_.clear();
+    }
+    data = feed + 1;
+  }
+  while (pending_.size() >= kMaxLine) {
+    sink_(std::string_view(pending_).substr(0, kMaxLine));
+    pending_.erase(0, kMaxLine);
+  }
+}
+
+bool LineBudget::Take(Clock::time_point now) {
+  if (!started_) {
+    started_ = true;
+    last_ = now;
+  }
+  double elapsed = std::chrono::duration<double>(now - last_).count();
+  last_ = now;
+  tokens_ = std::min(burst_, tokens_ + elapsed * per_second_);
+  if (tokens_ >= 1) {
+    tokens_ -= 1;
+    return true;
+  }
+  ++skipped_;
+  return false;
+}
+
+std::uint64_t LineBudget::TakeSkipped() { return std::exchange(skipped_, 0); }
+
+}  // namespace velqa::vpn

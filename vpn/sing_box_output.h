@@ -1,0 +1,75 @@
+// What becomes of sing-box's output on its way into the host's log: the byte
+// stream of the pipe is cut into lines, each line loses its trailing carriage
+// return and its terminal colour sequences, and a flood of lines is thinned so
+// that a child writing megabytes cannot bury the log or slow the pipe drain.
+//
+// Threads: each object is used by one thread at a time (the output monitor).
+#ifndef VELQA_VPN_SING_BOX_OUTPUT_H_
+#define VELQA_VPN_SING_BOX_OUTPUT_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace velqa::vpn {
+
+// The tag of log records that carry sing-box's own output.
+inline constexpr char kSingBoxOutputTag[] = "sing-box";
+
+// Removes one trailing carriage return and every ANSI escape sequence (CSI
+// such as colours "ESC[31m", OSC up to BEL or ESC\, and two-byte escapes).
+std::string CleanOutputLine(std::string_view line);
+
+// Cuts a byte stream into lines ending at a line feed (the line feed is not
+// part of the line). A chunk counts only up to its first zero byte, as the
+// pipe carries text. A line longer than kMaxLine is handed on in pieces of
+// kMaxLine bytes so a child that never ends a line cannot grow memory.
+class OutputLineSplitter {
+ public:
+  static constexpr size_t kMaxLine = 64 * 1024;
+  using LineSink = std::function<void(std::string_view line)>;
+
+  explicit OutputLineSplitter(LineSink sink) : sink_(std::move(sink)) {}
+
+  void Append(const char* data, size_t size);
+  // The unfinished tail of the stream, kept for the next chunk.
+  const std::string& pending() const { return pending_; }
+  // Hands out the unfinished tail and forgets it.
+  std::string TakePending() { return std::exchange(pending_, std::string()); }
+
+ private:
+  LineSink sink_;
+  std::string pending_;
+};
+
+// A token bucket over lines: up to `burst` lines at once, refilled at
+// `per_second`. Lines refused are counted so the log can say how many it left
+// out once the flood is over.
+class LineBudget {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  LineBudget(double per_second, double burst)
+      : per_second_(per_second), burst_(burst), tokens_(burst) {}
+
+  // True when the line at time `now` may be logged.
+  bool Take(Clock::time_point now);
+  // Lines refused since the last call; resets the count.
+  std::uint64_t TakeSkipped();
+
+ private:
+  double per_second_;
+  double burst_;
+  double tokens_;
+  Clock::time_point last_{};
+  bool started_ = false;
+  std::uint64_t skipped_ = 0;
+};
+
+}  // namespace velqa::vpn
+
+#endif  // VELQA_VPN_SING_BOX_OUTPUT_H_
