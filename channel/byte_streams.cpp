@@ -48,41 +48,6 @@ void ByteStreamWriter::WriteDouble(double value) {
 
 ByteBufferStreamReader::~ByteBufferStreamReader() = default;
 
-uint8_t ByteBufferStreamReader::ReadByte() {
-  if (location_ >= size_) {
-    internal::ReportInvalidRead();
-    return 0;
-  }
-  return bytes_[location_++];
-}
-
-void ByteBufferStreamReader::ReadBytes(uint8_t* buffer, size_t length) {
-  // Written so that no sum can overflow, whatever length the input announced.
-  if (location_ > size_ || length > size_ - location_) {
-    internal::ReportInvalidRead();
-    return;
-  }
-  if (length != 0) {
-    std::memcpy(buffer, bytes_ + location_, length);
-  }
-  location_ += length;
-}
-
-void ByteBufferStreamReader::ReadAlignment(uint8_t alignment) {
-  if (alignment == 0) {
-    return;
-  }
-  // No bounds check: a position past the end makes the next read fail.
-  const size_t remainder = location_ % alignment;
-  if (remainder != 0) {
-    location_ += alignment - remainder;
-  }
-}
-
-size_t ByteBufferStreamReader::RemainingBytes() const {
-  return location_ < size_ ? size_ - location_ : 0;
-}
-
 ByteBufferStreamWriter::~ByteBufferStreamWriter() = default;
 
 namespace {

@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#include "channel/channel_diagnostics.h"
 
 namespace flutter {
 
@@ -61,10 +64,33 @@ class ByteBufferStreamReader : public ByteStreamReader {
   ByteBufferStreamReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
   ~ByteBufferStreamReader() override;
 
-  uint8_t ReadByte() override;
-  void ReadBytes(uint8_t* buffer, size_t length) override;
-  void ReadAlignment(uint8_t alignment) override;
-  size_t RemainingBytes() const override;
+  // Defined inline so that the serializer, when the reader is exactly this
+  // class, can call them without a virtual call per byte.
+  uint8_t ReadByte() override {
+    if (location_ >= size_) {
+      internal::ReportInvalidRead();
+      return 0;
+    }
+    return bytes_[location_++];
+  }
+  void ReadBytes(uint8_t* buffer, size_t length) override {
+    // Written so that no sum can overflow, whatever length the input announced.
+    if (location_ > size_ || length > size_ - location_) {
+      internal::ReportInvalidRead();
+      return;
+    }
+    if (length != 0) {
+      std::memcpy(buffer, bytes_ + location_, length);
+    }
+    location_ += length;
+  }
+  void ReadAlignment(uint8_t alignment) override {
+    // No bounds check: a position past the end makes the next read fail.
+    if (alignment != 0 && location_ % alignment != 0) {
+      location_ += alignment - location_ % alignment;
+    }
+  }
+  size_t RemainingBytes() const override { return location_ < size_ ? size_ - location_ : 0; }
 
  private:
   const uint8_t* bytes_;

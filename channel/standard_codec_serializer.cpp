@@ -57,6 +57,64 @@ class ReadDepthScope {
   }
 };
 
+// Where ReadValueOfType takes its bytes from; the counterpart of the sinks.
+class VirtualSource {
+ public:
+  explicit VirtualSource(ByteStreamReader* stream) : stream_(stream) {}
+  uint8_t Byte() { return stream_->ReadByte(); }
+  void Bytes(void* buffer, size_t length) {
+    stream_->ReadBytes(static_cast<uint8_t*>(buffer), length);
+  }
+  void Align(uint8_t alignment) { stream_->ReadAlignment(alignment); }
+  size_t Remaining() const { return stream_->RemainingBytes(); }
+
+ private:
+  ByteStreamReader* stream_;
+};
+
+// Calls a reader that is exactly a ByteBufferStreamReader without virtual
+// dispatch; the operations are the same.
+class BufferSource {
+ public:
+  explicit BufferSource(ByteBufferStreamReader* stream) : stream_(stream) {}
+  uint8_t Byte() { return stream_->ByteBufferStreamReader::ReadByte(); }
+  void Bytes(void* buffer, size_t length) {
+    stream_->ByteBufferStreamReader::ReadBytes(static_cast<uint8_t*>(buffer), length);
+  }
+  void Align(uint8_t alignment) { stream_->ByteBufferStreamReader::ReadAlignment(alignment); }
+  size_t Remaining() const { return stream_->ByteBufferStreamReader::RemainingBytes(); }
+
+ private:
+  ByteBufferStreamReader* stream_;
+};
+
+bool IsPlainBufferReader(const ByteStreamReader& stream) {
+  return typeid(stream) == typeid(ByteBufferStreamReader);
+}
+
+template <typename Source>
+size_t ReadSizeFrom(Source& source) {
+  const uint8_t byte = source.Byte();
+  if (byte < 254) {
+    return byte;
+  }
+  if (byte == 254) {
+    uint16_t size = 0;
+    source.Bytes(&size, sizeof(size));
+    return size;
+  }
+  uint32_t size = 0;
+  source.Bytes(&size, sizeof(size));
+  return size;
+}
+
+template <typename T, typename Source>
+T ReadNumber(Source& source) {
+  T value = 0;
+  source.Bytes(&value, sizeof(value));
+  return value;
+}
+
 // Moves the reader to the end of its input, so that everything after a refused
 // value reads as missing instead of being parsed again.
 void SkipRest(ByteStreamReader* stream) {
@@ -69,8 +127,9 @@ void SkipRest(ByteStreamReader* stream) {
 
 // True while an element can still be read or may still be missing; false once
 // the input has ended and this collection has used up its missing elements.
-bool MoreElementsAllowed(const ByteStreamReader& stream, size_t* missing) {
-  if (stream.RemainingBytes() != 0) {
+template <typename Source>
+bool MoreElementsAllowed(const Source& source, size_t* missing) {
+  if (source.Remaining() != 0) {
     return true;
   }
   return (*missing)++ < kMaxMissingElements;
@@ -231,17 +290,17 @@ void WriteValueTo(const StandardCodecSerializer& serializer, const EncodableValu
 // Reads `count` elements of T as one block after aligning to their width. A
 // count whose bytes are not all in the input yields an empty list: the read
 // fails as any short read does, but no storage is made for the announced size.
-template <typename T>
-EncodableValue ReadTypedList(size_t count, ByteStreamReader* stream) {
+template <typename T, typename Source>
+EncodableValue ReadTypedList(size_t count, Source& source) {
   if constexpr (sizeof(T) > 1) {
-    stream->ReadAlignment(sizeof(T));
+    source.Align(sizeof(T));
   }
-  if (count > stream->RemainingBytes() / sizeof(T)) {
+  if (count > source.Remaining() / sizeof(T)) {
     internal::ReportInvalidRead();
     return EncodableValue(std::vector<T>());
   }
   std::vector<T> list(count);
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  source.Bytes(list.data(), count * sizeof(T));
   return EncodableValue(std::move(list));
 }
 
@@ -258,7 +317,9 @@ const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
 
 EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
   ReadDepthScope depth;
-  const uint8_t type = stream->ReadByte();
+  const uint8_t type = IsPlainBufferReader(*stream)
+                           ? BufferSource(static_cast<ByteBufferStreamReader*>(stream)).Byte()
+                           : stream->ReadByte();
   if (depth.Refuses(type)) {
     internal::ReportNestingTooDeep(kMaxNestingDepth);
     SkipRest(stream);
@@ -278,8 +339,14 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
   }
 }
 
-EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
-                                                        ByteStreamReader* stream) const {
+namespace {
+
+// The body of ReadValueOfType. Nested values go back through ReadValue, and so
+// through the virtual ReadValueOfType, so that a derived serializer applies at
+// every depth.
+template <typename Source>
+EncodableValue ReadValueOfTypeFrom(const StandardCodecSerializer& serializer, uint8_t type,
+                                   Source& source, ByteStreamReader* stream) {
   switch (type) {
     case kNull:
       return EncodableValue();
@@ -288,53 +355,53 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
     case kFalse:
       return EncodableValue(false);
     case kInt32:
-      return EncodableValue(stream->ReadInt32());
+      return EncodableValue(ReadNumber<int32_t>(source));
     case kInt64:
-      return EncodableValue(stream->ReadInt64());
+      return EncodableValue(ReadNumber<int64_t>(source));
     case kFloat64:
-      stream->ReadAlignment(8);
-      return EncodableValue(stream->ReadDouble());
+      source.Align(8);
+      return EncodableValue(ReadNumber<double>(source));
     case kLargeInt:
     case kString: {
-      const size_t size = ReadSize(stream);
-      if (size > stream->RemainingBytes()) {
+      const size_t size = ReadSizeFrom(source);
+      if (size > source.Remaining()) {
         internal::ReportInvalidRead();
         return EncodableValue(std::string());
       }
       std::string string(size, '\0');
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(string.data()), size);
+      source.Bytes(string.data(), size);
       return EncodableValue(std::move(string));
     }
     case kUInt8List:
-      return ReadTypedList<uint8_t>(ReadSize(stream), stream);
+      return ReadTypedList<uint8_t>(ReadSizeFrom(source), source);
     case kInt32List:
-      return ReadTypedList<int32_t>(ReadSize(stream), stream);
+      return ReadTypedList<int32_t>(ReadSizeFrom(source), source);
     case kInt64List:
-      return ReadTypedList<int64_t>(ReadSize(stream), stream);
+      return ReadTypedList<int64_t>(ReadSizeFrom(source), source);
     case kFloat64List:
-      return ReadTypedList<double>(ReadSize(stream), stream);
+      return ReadTypedList<double>(ReadSizeFrom(source), source);
     case kFloat32List:
-      return ReadTypedList<float>(ReadSize(stream), stream);
+      return ReadTypedList<float>(ReadSizeFrom(source), source);
     case kList: {
-      const size_t count = ReadSize(stream);
+      const size_t count = ReadSizeFrom(source);
       EncodableList list;
       // Reserving for the announced count would let every list of a deep
       // chain that ends early hold storage for the whole rest of the input;
       // past a small start the vector grows with what is actually read.
-      list.reserve(std::min({count, stream->RemainingBytes(), kMaxReservedElements}));
+      list.reserve(std::min({count, source.Remaining(), kMaxReservedElements}));
       size_t missing = 0;
-      for (size_t i = 0; i < count && MoreElementsAllowed(*stream, &missing); ++i) {
-        list.push_back(ReadValue(stream));
+      for (size_t i = 0; i < count && MoreElementsAllowed(source, &missing); ++i) {
+        list.push_back(serializer.ReadValue(stream));
       }
       return EncodableValue(std::move(list));
     }
     case kMap: {
-      const size_t count = ReadSize(stream);
+      const size_t count = ReadSizeFrom(source);
       EncodableMap map;
       size_t missing = 0;
-      for (size_t i = 0; i < count && MoreElementsAllowed(*stream, &missing); ++i) {
-        EncodableValue key = ReadValue(stream);
-        EncodableValue value = ReadValue(stream);
+      for (size_t i = 0; i < count && MoreElementsAllowed(source, &missing); ++i) {
+        EncodableValue key = serializer.ReadValue(stream);
+        EncodableValue value = serializer.ReadValue(stream);
         // Encoders write keys in ascending order, so the end is the usual
         // place (one comparison). A key already present keeps its first value.
         map.emplace_hint(map.end(), std::move(key), std::move(value));
@@ -347,19 +414,21 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
   }
 }
 
+}  // namespace
+
+EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
+                                                        ByteStreamReader* stream) const {
+  if (IsPlainBufferReader(*stream)) {
+    BufferSource source(static_cast<ByteBufferStreamReader*>(stream));
+    return ReadValueOfTypeFrom(*this, type, source, stream);
+  }
+  VirtualSource source(stream);
+  return ReadValueOfTypeFrom(*this, type, source, stream);
+}
+
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  const uint8_t byte = stream->ReadByte();
-  if (byte < 254) {
-    return byte;
-  }
-  if (byte == 254) {
-    uint16_t size = 0;
-    stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
-    return size;
-  }
-  uint32_t size = 0;
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
-  return size;
+  VirtualSource source(stream);
+  return ReadSizeFrom(source);
 }
 
 void StandardCodecSerializer::WriteSize(size_t size, ByteStreamWriter* stream) const {
