@@ -2,6 +2,7 @@
 // method name, the channel registration, and what destruction ends.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "channel/method_call.h"
 #include "channel/standard_method_codec.h"
 #include "logging/native_logger.h"
+#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/vpn/vpn_test_util.h"
 #include "vpn/vpn_manager.h"
@@ -23,6 +25,7 @@ namespace {
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 // Records use the logger's full format only once it is initialised.
 class LoggerEnvironment : public testing::Environment {
@@ -218,7 +221,9 @@ TEST_F(VpnManagerTest, DestroyingARunningManagerEndsTheChildThenReleasesWinTun) 
   EXPECT_EQ(os_.Journal(),
             (Strings{"Terminate process#1 0", "WaitForExit process#1 3000", "Close process#1",
                      "Close thread#1", "Close job#1",
-                     "ReleaseModule /velqa/wintun/wintun_x64.dll"}));
+                     "ReleaseModule " + velqa::logging::Utf8FromPath(
+                                            fs::path("/velqa/wintun/wintun_x64.dll")
+                                                .lexically_normal())}));
   EXPECT_EQ(transcript,
             (Strings{"R: Stopping log monitor...", "R: Log monitor stopped",
                      "R: Unloading WinTun library...", "R: WinTun library unloaded"}));
