@@ -52,8 +52,10 @@ void VpnManager::RunLogMonitor() {
       LogRecord(std::to_string(skipped) + " lines of sing-box output not logged (output too fast)");
     }
   };
+  // One clock reading per chunk: the lines of a chunk arrived together.
+  velqa::vpn::LineBudget::Clock::time_point chunk_time;
   velqa::vpn::OutputLineSplitter lines([&](std::string_view line) {
-    if (budget.Take(velqa::vpn::LineBudget::Clock::now())) {
+    if (budget.Take(chunk_time)) {
       report_skipped();
       LogChildLine(line);
     }
@@ -74,6 +76,7 @@ void VpnManager::RunLogMonitor() {
                                        log_monitor_read_cancellation_.get());
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
+      chunk_time = velqa::vpn::LineBudget::Clock::now();
       lines.Append(buffer, read.bytes);
     } else if (!read.cancelled) {
       // Nothing to read: the writers are gone. Look again in a moment,
