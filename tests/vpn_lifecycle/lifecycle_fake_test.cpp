@@ -193,6 +193,8 @@ struct OsFailureCase {
   Strings calls;  // the OS calls made, in order (PathExists left out)
 };
 
+void PrintTo(const OsFailureCase& c, std::ostream* out) { *out << c.code << " / " << c.message; }
+
 class StartFailureTest : public FakeLifecycleTest,
                          public ::testing::WithParamInterface<OsFailureCase> {};
 
@@ -242,7 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "Failed to start process with elevated privileges",
                       Plus(kThroughPipe, {"OpenOwnProcessToken", "DuplicatePrimaryToken",
                                           "LookupPrivilege", "EnablePrivilege", "StartProcess",
-                                          "Close", "Close", "Close", "Close", "Close"})}));
+                                          "Close", "Close", "Close", "Close", "Close"})}),
+    [](const ::testing::TestParamInfo<OsFailureCase>& info) {
+      return std::string(info.param.code) + "_" + std::to_string(info.index);
+    });
 
 TEST_F(FakeLifecycleTest, FailedProcessCreationShowsTheErrorNumberOnTheConsoleOnly) {
   os_.FailNext(Op::kStartProcess, 1314);
