@@ -189,8 +189,9 @@ class Parser {
       if (pos_ >= text_.size() || text_[pos_] != '"' || !String(key)) return false;
       SkipBlanks();
       if (pos_ >= text_.size() || text_[pos_++] != ':') return false;
-      out.members.emplace_back(std::move(key), JsonValue{});
-      if (!Value(out.members.back().second, depth + 1)) return false;
+      out.member_names.push_back(std::move(key));
+      out.member_values.emplace_back();
+      if (!Value(out.member_values.back(), depth + 1)) return false;
       SkipBlanks();
       if (pos_ >= text_.size()) return false;
       char c = text_[pos_++];
@@ -207,8 +208,8 @@ class Parser {
 
 const JsonValue* JsonValue::Find(std::string_view key) const {
   if (kind != Kind::kObject) return nullptr;
-  for (const auto& [name, value] : members) {
-    if (name == key) return &value;
+  for (size_t i = 0; i < member_names.size(); ++i) {
+    if (member_names[i] == key) return &member_values[i];
   }
   return nullptr;
 }

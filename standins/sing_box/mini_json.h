@@ -16,7 +16,10 @@ struct JsonValue {
   double number = 0;
   std::string text;
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  // An object's members as two parallel lists: a vector of pairs holding the
+  // still incomplete JsonValue is not portable (clang's libstdc++ mode refuses it).
+  std::vector<std::string> member_names;
+  std::vector<JsonValue> member_values;
 
   // The member named `key` of an object, or null when absent or not an object.
   const JsonValue* Find(std::string_view key) const;
