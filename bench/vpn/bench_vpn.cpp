@@ -30,6 +30,7 @@
 #include "channel/method_call.h"
 #include "channel/method_result.h"
 #include "logging/utf8_path.h"
+#include "tests/support/forwarding_vpn_os.h"
 #include "vpn/os/vpn_os.h"
 #include "vpn/vpn_manager.h"
 
@@ -44,57 +45,21 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 // The real OS with two changes: the process list holds only our own
 // processes, and the time spent waiting for a process to end is counted.
-class BenchOs : public vpn_os::VpnOs {
+class BenchOs : public vpn_test_support::ForwardingVpnOs {
  public:
   Clock::duration wait_time{};
 
-  void CloseHandle(vpn_os::NativeHandle h) override { real_.CloseHandle(h); }
-  void ReleaseModule(vpn_os::NativeModule m) override { real_.ReleaseModule(m); }
-  vpn_os::HandleResult CreateJob() override { return real_.CreateJob(); }
-  vpn_os::Status ConfigureKillOnClose(vpn_os::NativeHandle j) override {
-    return real_.ConfigureKillOnClose(j);
-  }
-  vpn_os::Status AssignProcessToJob(vpn_os::NativeHandle j, vpn_os::NativeHandle p) override {
-    return real_.AssignProcessToJob(j, p);
-  }
-  vpn_os::PipeResult CreateOutputPipe() override { return real_.CreateOutputPipe(); }
-  vpn_os::ReadResult Read(vpn_os::NativeHandle p, std::span<char> b,
-                          vpn_os::ReadCancellation* c) override {
-    return real_.Read(p, b, c);
-  }
-  std::unique_ptr<vpn_os::ReadCancellation> CreateReadCancellation() override {
-    return real_.CreateReadCancellation();
-  }
-  vpn_os::HandleResult OpenOwnProcessToken() override { return real_.OpenOwnProcessToken(); }
-  vpn_os::HandleResult DuplicatePrimaryToken(vpn_os::NativeHandle t) override {
-    return real_.DuplicatePrimaryToken(t);
-  }
-  vpn_os::PrivilegeResult LookupPrivilege(std::string_view n) override {
-    return real_.LookupPrivilege(n);
-  }
-  vpn_os::Status EnablePrivilege(vpn_os::NativeHandle t, vpn_os::PrivilegeId p) override {
-    return real_.EnablePrivilege(t, p);
-  }
   vpn_os::ProcessResult StartProcess(const vpn_os::ProcessLaunch& launch) override {
     vpn_os::ProcessResult result = real_.StartProcess(launch);
     std::lock_guard<std::mutex> lock(mutex_);
     if (result.ok()) own_.insert(result.info.process_id);
     return result;
   }
-  vpn_os::ExitCodeResult GetExitCode(vpn_os::NativeHandle p) override {
-    return real_.GetExitCode(p);
-  }
-  vpn_os::Status Terminate(vpn_os::NativeHandle p, std::uint32_t code) override {
-    return real_.Terminate(p, code);
-  }
   vpn_os::WaitResult WaitForExit(vpn_os::NativeHandle p, milliseconds timeout) override {
     auto start = Clock::now();
     vpn_os::WaitResult result = real_.WaitForExit(p, timeout);
     wait_time += Clock::now() - start;
     return result;
-  }
-  vpn_os::HandleResult OpenProcessForTermination(std::uint32_t id) override {
-    return real_.OpenProcessForTermination(id);
   }
   vpn_os::SnapshotResult SnapshotProcesses() override {
     vpn_os::SnapshotResult all = real_.SnapshotProcesses();
@@ -105,18 +70,8 @@ class BenchOs : public vpn_os::VpnOs {
     }
     return mine;
   }
-  vpn_os::ModuleResult LoadModule(const std::filesystem::path& p) override {
-    return real_.LoadModule(p);
-  }
-  vpn_os::PathResult ExecutablePath() override { return real_.ExecutablePath(); }
-  std::uint16_t NativeArchitecture() override { return real_.NativeArchitecture(); }
-  vpn_os::PathExistsResult PathExists(const std::filesystem::path& p) override {
-    return real_.PathExists(p);
-  }
-  void Sleep(milliseconds d) override { real_.Sleep(d); }
 
  private:
-  vpn_os::VpnOs& real_ = vpn_os::PlatformOs();
   std::mutex mutex_;
   std::set<std::uint32_t> own_;
 };

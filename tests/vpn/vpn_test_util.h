@@ -15,15 +15,14 @@
 
 #include "channel/encodable_value.h"
 #include "channel/method_result.h"
+#include "tests/support/forwarding_vpn_os.h"
 #include "vpn/os/vpn_os.h"
 #include "vpn/vpn_manager.h"
 
 // Reaches the manager's fields (declared a friend by VpnManager).
 class VpnManagerTestPeer {
  public:
-  static bool WinTunLoaded(const VpnManager& manager) {
-    return manager.wintun_module_.is_valid();
-  }
+  static bool WinTunLoaded(const VpnManager& manager) { return manager.wintun_module_.is_valid(); }
   static bool HasChannel(const VpnManager& manager) { return manager.channel_ != nullptr; }
   // Puts a child started through `os` into the manager as start_vpn would.
   static void AdoptRunningChild(VpnManager& manager, vpn_os::ProcessInfo child,
@@ -97,72 +96,15 @@ std::string ProgramName(const std::string& name);
 
 // The platform's OS interface, except for the executable's path and the
 // machine's architecture, which the test chooses.
-class RelocatedOs : public vpn_os::VpnOs {
+class RelocatedOs : public vpn_test_support::ForwardingVpnOs {
  public:
   RelocatedOs(std::filesystem::path executable, std::uint16_t architecture)
-      : real_(vpn_os::PlatformOs()),
-        executable_(std::move(executable)),
-        architecture_(architecture) {}
+      : executable_(std::move(executable)), architecture_(architecture) {}
 
   vpn_os::PathResult ExecutablePath() override { return {true, executable_, 0}; }
   std::uint16_t NativeArchitecture() override { return architecture_; }
 
-  void CloseHandle(vpn_os::NativeHandle handle) override { real_.CloseHandle(handle); }
-  void ReleaseModule(vpn_os::NativeModule module) override { real_.ReleaseModule(module); }
-  vpn_os::HandleResult CreateJob() override { return real_.CreateJob(); }
-  vpn_os::Status ConfigureKillOnClose(vpn_os::NativeHandle job) override {
-    return real_.ConfigureKillOnClose(job);
-  }
-  vpn_os::Status AssignProcessToJob(vpn_os::NativeHandle job,
-                                    vpn_os::NativeHandle process) override {
-    return real_.AssignProcessToJob(job, process);
-  }
-  vpn_os::PipeResult CreateOutputPipe() override { return real_.CreateOutputPipe(); }
-  vpn_os::ReadResult Read(vpn_os::NativeHandle pipe, std::span<char> buffer,
-                          vpn_os::ReadCancellation* cancellation) override {
-    return real_.Read(pipe, buffer, cancellation);
-  }
-  std::unique_ptr<vpn_os::ReadCancellation> CreateReadCancellation() override {
-    return real_.CreateReadCancellation();
-  }
-  vpn_os::HandleResult OpenOwnProcessToken() override { return real_.OpenOwnProcessToken(); }
-  vpn_os::HandleResult DuplicatePrimaryToken(vpn_os::NativeHandle token) override {
-    return real_.DuplicatePrimaryToken(token);
-  }
-  vpn_os::PrivilegeResult LookupPrivilege(std::string_view name) override {
-    return real_.LookupPrivilege(name);
-  }
-  vpn_os::Status EnablePrivilege(vpn_os::NativeHandle token,
-                                 vpn_os::PrivilegeId privilege) override {
-    return real_.EnablePrivilege(token, privilege);
-  }
-  vpn_os::ProcessResult StartProcess(const vpn_os::ProcessLaunch& launch) override {
-    return real_.StartProcess(launch);
-  }
-  vpn_os::ExitCodeResult GetExitCode(vpn_os::NativeHandle process) override {
-    return real_.GetExitCode(process);
-  }
-  vpn_os::Status Terminate(vpn_os::NativeHandle process, std::uint32_t exit_code) override {
-    return real_.Terminate(process, exit_code);
-  }
-  vpn_os::WaitResult WaitForExit(vpn_os::NativeHandle process,
-                                 std::chrono::milliseconds timeout) override {
-    return real_.WaitForExit(process, timeout);
-  }
-  vpn_os::HandleResult OpenProcessForTermination(std::uint32_t process_id) override {
-    return real_.OpenProcessForTermination(process_id);
-  }
-  vpn_os::SnapshotResult SnapshotProcesses() override { return real_.SnapshotProcesses(); }
-  vpn_os::ModuleResult LoadModule(const std::filesystem::path& path) override {
-    return real_.LoadModule(path);  // released through the real one
-  }
-  vpn_os::PathExistsResult PathExists(const std::filesystem::path& path) override {
-    return real_.PathExists(path);
-  }
-  void Sleep(std::chrono::milliseconds duration) override { real_.Sleep(duration); }
-
  private:
-  vpn_os::VpnOs& real_;
   std::filesystem::path executable_;
   std::uint16_t architecture_;
 };
