@@ -18,6 +18,7 @@
 #include <string>
 
 #include "shell/title_bar_theme.h"
+#include "shell/win_resources.h"
 
 // Tray icon identifier, the message its events arrive with, and the one menu
 // command.
@@ -123,6 +124,9 @@ class Win32Window {
   // During a DPI change the window takes the size the system suggests; the
   // fixed-size rule would otherwise keep the old one.
   std::optional<SIZE> dpi_change_size_;
+  // The application icon's small image, drawn in the caption and the tray;
+  // loaded by the first Create and kept until the window object goes.
+  velqa::shell::UniqueIcon small_icon_;
   WindowSystem system_;
 };
 

@@ -2,17 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "shell/win_resources.h"
 
 namespace {
 
-// A scratch key of our own under HKCU, removed again after each test.
+constexpr wchar_t kScratchParent[] = L"Software\\VelqaShellTests";
+
+// A scratch key under HKCU for each case and process, removed again after the
+// case: ctest runs cases in parallel processes that share the registry.
 class DarkTitleBarPreferenceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    subkey_ = L"Software\\VelqaShellTests\\Theme" + std::to_wstring(::GetCurrentProcessId());
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    subkey_ = std::wstring(kScratchParent) + L"\\Theme_" +
+              std::wstring(test->name(), test->name() + std::strlen(test->name())) + L"_" +
+              std::to_wstring(::GetCurrentProcessId());
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                 nullptr, &key, nullptr),
@@ -21,7 +28,10 @@ class DarkTitleBarPreferenceTest : public ::testing::Test {
   }
   void TearDown() override {
     key_.reset();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VelqaShellTests");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, subkey_.c_str());
+    // Goes only once no other case's key is left below it.
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
   }
 
   void SetDword(DWORD value) {
@@ -54,7 +64,7 @@ TEST_F(DarkTitleBarPreferenceTest, NoPreferenceWithoutADwordValue) {
                              reinterpret_cast<const BYTE*>(text), sizeof(text)),
             ERROR_SUCCESS);
   EXPECT_EQ(Read(), std::nullopt);
-  EXPECT_EQ(ReadDarkTitleBarPreference(HKEY_CURRENT_USER, L"Software\\VelqaShellTests\\Missing"),
+  EXPECT_EQ(ReadDarkTitleBarPreference(HKEY_CURRENT_USER, (subkey_ + L"\\Missing").c_str()),
             std::nullopt);
 }
 
