@@ -1,6 +1,7 @@
 // Move-only owners of the Windows resources the shell holds: kernel handles,
-// LocalAlloc'ed memory, menus, registry keys and icons. Each frees its resource with
-// the one call that matches it, and nothing in the shell frees one by hand.
+// LocalAlloc'ed memory, menus, registry keys and icons. Each frees its
+// resource with the one call that matches it, and nothing in the shell frees
+// one by hand.
 //
 // Threads: an owner is used by one thread at a time, like the resource it holds.
 #ifndef VELQA_SHELL_WIN_RESOURCES_H_
