@@ -91,7 +91,7 @@ ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi) {
 }
 
 WindowSystem WindowSystem::Default() {
-  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar};
+  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar, kPersonalizeSubkey};
 }
 
 Win32Window::Win32Window() : Win32Window(WindowSystem::Default()) {}
@@ -116,7 +116,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
                                   nullptr, ::GetModuleHandleW(nullptr), this);
   if (window == nullptr) return false;
 
-  ApplyTitleBarTheme(window, system_.set_dark_title_bar);
+  ApplyTheme(window);
 
   if (!small_icon_) small_icon_.reset(LoadSmallApplicationIcon());
   if (small_icon_) {
@@ -176,6 +176,10 @@ void Win32Window::RemoveTrayIcon() {
   if (!tray_icon_added_) return;
   ::Shell_NotifyIconW(NIM_DELETE, &tray_icon_data_);
   tray_icon_added_ = false;
+}
+
+void Win32Window::ApplyTheme(HWND hwnd) const {
+  ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar, system_.app_mode_subkey);
 }
 
 bool Win32Window::AddTrayIcon() {
@@ -264,12 +268,12 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
     }
 
     case WM_DWMCOLORIZATIONCOLORCHANGED:
-      ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar);
+      ApplyTheme(hwnd);
       return 0;
 
     case WM_SETTINGCHANGE:
       // A switch between light and dark app mode is announced only here.
-      if (IsAppModeChange(lparam)) ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar);
+      if (IsAppModeChange(lparam)) ApplyTheme(hwnd);
       break;
 
     case kTrayCallbackMessage:

@@ -12,6 +12,7 @@
 #include "shell/app_identity.h"
 #include "shell/win_resources.h"
 #include "tests/shell/fake_embedding.h"
+#include "tests/shell/scratch_app_mode_key.h"
 
 namespace {
 
@@ -340,41 +341,26 @@ TEST_F(Win32WindowTest, TheCaptionShowsTheIconsOwnSmallImage) {
   EXPECT_EQ(size.cy, ::GetSystemMetrics(SM_CYSMICON));
 }
 
-// The title bar follows HKCU's AppsUseLightTheme; the value is restored after.
+// The title bar follows AppsUseLightTheme, here in a key of the test's own.
 class TitleBarThemeTest : public Win32WindowTest {
  protected:
   void SetUp() override {
     Win32WindowTest::SetUp();
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kPersonalizeSubkey, 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    key_.reset(key);
-    DWORD size = sizeof(saved_);
-    had_value_ = ::RegQueryValueExW(key_.get(), kAppsUseLightThemeValue, nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(&saved_), &size) == ERROR_SUCCESS;
+    ASSERT_TRUE(app_mode_.valid());
   }
-  void TearDown() override {
-    if (had_value_) {
-      SetLightTheme(saved_);
-    } else {
-      ::RegDeleteValueW(key_.get(), kAppsUseLightThemeValue);
-    }
-    Win32WindowTest::TearDown();
-  }
-  void SetLightTheme(DWORD value) {
-    ::RegSetValueExW(key_.get(), kAppsUseLightThemeValue, 0, REG_DWORD,
-                     reinterpret_cast<const BYTE*>(&value), sizeof(value));
+  void SetLightTheme(DWORD value) { ASSERT_TRUE(app_mode_.SetLightTheme(value)); }
+  WindowSystem System() const {
+    WindowSystem system = TestSystem();
+    system.app_mode_subkey = app_mode_.subkey();
+    return system;
   }
 
-  velqa::shell::UniqueRegistryKey key_;
-  DWORD saved_ = 1;
-  bool had_value_ = false;
+  ScratchAppModeKey app_mode_;
 };
 
 TEST_F(TitleBarThemeTest, FollowsTheAppModeAtCreationAndOnEveryChange) {
   SetLightTheme(0);
-  Win32Window window(TestSystem());
+  Win32Window window(System());
   ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
   EXPECT_EQ(dark_title_bar_calls, std::vector<bool>{true});
 
@@ -383,14 +369,14 @@ TEST_F(TitleBarThemeTest, FollowsTheAppModeAtCreationAndOnEveryChange) {
   EXPECT_EQ(dark_title_bar_calls, (std::vector<bool>{true, false}));
 
   // Without the value the system's default look stays untouched.
-  ::RegDeleteValueW(key_.get(), kAppsUseLightThemeValue);
+  app_mode_.DeleteLightTheme();
   ::SendMessageW(window.GetHandle(), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
   EXPECT_EQ(dark_title_bar_calls.size(), 2u);
 }
 
 TEST_F(TitleBarThemeTest, FollowsASwitchOfTheAppModeAnnouncedAsASettingChange) {
   SetLightTheme(1);
-  Win32Window window(TestSystem());
+  Win32Window window(System());
   ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
   HWND hwnd = window.GetHandle();
   SetLightTheme(0);
