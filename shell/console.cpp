@@ -29,6 +29,18 @@ void BindToConsole(DWORD standard_id, FILE* stream, int fallback_descriptor) {
   RebindToConsole(stream, fallback_descriptor);
 }
 
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+}
+
+// Lives until the process's static objects go, after the logger (created
+// later), so the last records are still shown in UTF-8.
+void UseUtf8ConsoleOutputUntilExit() {
+  static const Utf8ConsoleOutput utf8_console(::GetStdHandle(STD_OUTPUT_HANDLE),
+                                              ::GetStdHandle(STD_ERROR_HANDLE));
+}
+
 // Everything that writes output follows the rebound streams: the C++ streams,
 // and the engine's own copy of the C runtime's.
 void ResyncOutputStreams() {
@@ -37,6 +49,17 @@ void ResyncOutputStreams() {
 }
 
 }  // namespace
+
+Utf8ConsoleOutput::Utf8ConsoleOutput(HANDLE output, HANDLE error) {
+  if (!IsConsole(output) && !IsConsole(error)) return;
+  const UINT current = ::GetConsoleOutputCP();
+  if (current == 0 || current == CP_UTF8) return;
+  if (::SetConsoleOutputCP(CP_UTF8)) previous_code_page_ = current;
+}
+
+Utf8ConsoleOutput::~Utf8ConsoleOutput() {
+  if (previous_code_page_ != 0) ::SetConsoleOutputCP(previous_code_page_);
+}
 
 bool NeedsConsoleBinding(HANDLE standard_handle) {
   if (standard_handle == nullptr || standard_handle == INVALID_HANDLE_VALUE) return true;
@@ -52,6 +75,7 @@ void OpenDebugConsole() {
   BindToConsole(STD_OUTPUT_HANDLE, stdout, 1);
   BindToConsole(STD_ERROR_HANDLE, stderr, 2);
   ResyncOutputStreams();
+  UseUtf8ConsoleOutputUntilExit();
 }
 
 void SetUpConsole() {
@@ -68,6 +92,7 @@ void SetUpConsole() {
     if (bind_output) BindToConsole(STD_OUTPUT_HANDLE, stdout, 1);
     if (bind_error) BindToConsole(STD_ERROR_HANDLE, stderr, 2);
     if (bind_output || bind_error) ResyncOutputStreams();
+    UseUtf8ConsoleOutputUntilExit();
     return;
   }
   if (::IsDebuggerPresent()) OpenDebugConsole();

@@ -40,5 +40,9 @@ void ActivateRunningInstance() {
 }
 
 void ShowAlreadyRunningNotice() {
-  ::MessageBoxW(nullptr, kAlreadyRunningText, kAlreadyRunningCaption, MB_OK | MB_ICONINFORMATION);
+  // This copy has just handed the foreground to the running one, whose window
+  // would cover the notice. The notice asks for the foreground back, and stays
+  // on top should the system refuse that to a process that gave it away.
+  ::MessageBoxW(nullptr, kAlreadyRunningText, kAlreadyRunningCaption,
+                MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST);
 }

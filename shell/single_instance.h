@@ -26,7 +26,8 @@ void ReleaseSingleInstance();
 // minimised, flashing it). A window hidden to the tray stays hidden.
 void ActivateRunningInstance();
 
-// Modal notice that the application already runs; returns when dismissed.
+// Modal notice that the application already runs, in the foreground and
+// above the running copy's window; returns when dismissed.
 void ShowAlreadyRunningNotice();
 
 #endif  // VELQA_SHELL_SINGLE_INSTANCE_H_

@@ -23,7 +23,7 @@ void SetDarkTitleBar(HWND window, bool dark) {
   ::DwmSetWindowAttribute(window, kImmersiveDarkModeAttribute, &value, sizeof(value));
 }
 
-void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter) {
-  const std::optional<bool> dark = ReadDarkTitleBarPreference();
+void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter, const wchar_t* subkey) {
+  const std::optional<bool> dark = ReadDarkTitleBarPreference(HKEY_CURRENT_USER, subkey);
   if (dark.has_value()) setter(window, *dark);
 }

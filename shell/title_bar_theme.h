@@ -26,7 +26,9 @@ using DarkTitleBarSetter = void (*)(HWND window, bool dark);
 // attribute. Its failure (older systems) only leaves the default look.
 void SetDarkTitleBar(HWND window, bool dark);
 
-// Reads the preference and, when there is one, hands it to `setter`.
-void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter = &SetDarkTitleBar);
+// Reads the preference (from HKCU\`subkey`) and, when there is one, hands it
+// to `setter`.
+void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter = &SetDarkTitleBar,
+                        const wchar_t* subkey = kPersonalizeSubkey);
 
 #endif  // VELQA_SHELL_TITLE_BAR_THEME_H_

@@ -33,6 +33,14 @@ HICON LoadApplicationIcon() {
   return ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON));
 }
 
+// The icon's image made for the small size (16 px at 100 %). LoadIconW would
+// give the 32 px image, which the caption and the tray scale down blurrily.
+HICON LoadSmallApplicationIcon() {
+  return static_cast<HICON>(::LoadImageW(
+      ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
+      ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
 void RegisterWindowClassOnce(WNDPROC window_proc) {
   WindowClassState& state = ClassState();
   if (state.registered) return;
@@ -59,6 +67,13 @@ void EnableNonClientScaling(HWND hwnd) {
   ::FreeLibrary(user32);
 }
 
+// WM_SETTINGCHANGE names the changed area in lparam; the app mode's is
+// "ImmersiveColorSet".
+bool IsAppModeChange(LPARAM lparam) {
+  const auto* area = reinterpret_cast<const wchar_t*>(lparam);
+  return area != nullptr && std::wcscmp(area, L"ImmersiveColorSet") == 0;
+}
+
 void FillClientArea(HWND parent, HWND child) {
   RECT client{};
   ::GetClientRect(parent, &client);
@@ -76,7 +91,7 @@ ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi) {
 }
 
 WindowSystem WindowSystem::Default() {
-  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar};
+  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar, kPersonalizeSubkey};
 }
 
 Win32Window::Win32Window() : Win32Window(WindowSystem::Default()) {}
@@ -101,7 +116,12 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
                                   nullptr, ::GetModuleHandleW(nullptr), this);
   if (window == nullptr) return false;
 
-  ApplyTitleBarTheme(window, system_.set_dark_title_bar);
+  ApplyTheme(window);
+
+  if (!small_icon_) small_icon_.reset(LoadSmallApplicationIcon());
+  if (small_icon_) {
+    ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
+  }
 
   // An elevated process does not receive the shell's restart broadcast
   // unless it lets that message through.
@@ -114,7 +134,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
     tray_icon_data_.uID = kTrayIconId;
     tray_icon_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tray_icon_data_.uCallbackMessage = kTrayCallbackMessage;
-    tray_icon_data_.hIcon = LoadApplicationIcon();
+    tray_icon_data_.hIcon = small_icon_ ? small_icon_.get() : LoadApplicationIcon();
     wcsncpy_s(tray_icon_data_.szTip, title.c_str(), _TRUNCATE);
     tray_icon_wanted_ = true;
     tray_icon_added_ = ::Shell_NotifyIconW(NIM_ADD, &tray_icon_data_) != FALSE;
@@ -156,6 +176,10 @@ void Win32Window::RemoveTrayIcon() {
   if (!tray_icon_added_) return;
   ::Shell_NotifyIconW(NIM_DELETE, &tray_icon_data_);
   tray_icon_added_ = false;
+}
+
+void Win32Window::ApplyTheme(HWND hwnd) const {
+  ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar, system_.app_mode_subkey);
 }
 
 bool Win32Window::AddTrayIcon() {
@@ -244,8 +268,13 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
     }
 
     case WM_DWMCOLORIZATIONCOLORCHANGED:
-      ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar);
+      ApplyTheme(hwnd);
       return 0;
+
+    case WM_SETTINGCHANGE:
+      // A switch between light and dark app mode is announced only here.
+      if (IsAppModeChange(lparam)) ApplyTheme(hwnd);
+      break;
 
     case kTrayCallbackMessage:
       if (wparam == kTrayIconId && (lparam == WM_LBUTTONUP || lparam == WM_RBUTTONUP)) {

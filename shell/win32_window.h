@@ -18,6 +18,7 @@
 #include <string>
 
 #include "shell/title_bar_theme.h"
+#include "shell/win_resources.h"
 
 // Tray icon identifier, the message its events arrive with, and the one menu
 // command.
@@ -49,12 +50,15 @@ struct ScaledGeometry {
 ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi);
 
 // What the window asks of the system that tests must be able to replace:
-// a monitor's DPI cannot be changed under Wine, and the window manager's
-// dark-mode call does nothing there.
+// a monitor's DPI cannot be changed under Wine, the window manager's
+// dark-mode call does nothing there, and the user's app mode setting is
+// shared by every process.
 struct WindowSystem {
   UINT (*dpi_for_monitor)(HMONITOR monitor);
   DarkTitleBarSetter set_dark_title_bar;
-  // The engine's DPI query and DwmSetWindowAttribute.
+  // Where the app mode is read, below HKEY_CURRENT_USER.
+  const wchar_t* app_mode_subkey;
+  // The engine's DPI query, DwmSetWindowAttribute and the user's setting.
   static WindowSystem Default();
 };
 
@@ -108,6 +112,7 @@ class Win32Window {
 
   // Registers the icon with the shell; true when it is there afterwards.
   bool AddTrayIcon();
+  void ApplyTheme(HWND hwnd) const;
   void ShowTrayMenu();
   void OnTrayEvent(UINT mouse_message);
 
@@ -123,6 +128,9 @@ class Win32Window {
   // During a DPI change the window takes the size the system suggests; the
   // fixed-size rule would otherwise keep the old one.
   std::optional<SIZE> dpi_change_size_;
+  // The application icon's small image, drawn in the caption and the tray;
+  // loaded by the first Create and kept until the window object goes.
+  velqa::shell::UniqueIcon small_icon_;
   WindowSystem system_;
 };
 

@@ -1,6 +1,7 @@
 // Move-only owners of the Windows resources the shell holds: kernel handles,
-// LocalAlloc'ed memory, menus and registry keys. Each frees its resource with
-// the one call that matches it, and nothing in the shell frees one by hand.
+// LocalAlloc'ed memory, menus, registry keys and icons. Each frees its
+// resource with the one call that matches it, and nothing in the shell frees
+// one by hand.
 //
 // Threads: an owner is used by one thread at a time, like the resource it holds.
 #ifndef VELQA_SHELL_WIN_RESOURCES_H_
@@ -65,6 +66,14 @@ struct RegistryKeyDeleter {
   void operator()(HKEY key) const { ::RegCloseKey(key); }
 };
 using UniqueRegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyDeleter>;
+
+struct IconDeleter {
+  using pointer = HICON;
+  void operator()(HICON icon) const { ::DestroyIcon(icon); }
+};
+// An icon loaded with LoadImageW without LR_SHARED (shared icons must not be
+// destroyed).
+using UniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 
 }  // namespace velqa::shell
 

@@ -34,9 +34,12 @@ struct ScriptStep {
 //   --dart-script FILE     the script, run after the first frame
 //   --dart-replies FILE    appends "METHOD<TAB>HEX<TAB>READABLE" per answer
 //   --dart-events FILE     appends one line per engine event: "engine created",
-//                          "engine running WxH", "registrar NAME", "frame N",
+//                          "engine running WxH", "registrar NAME HANDLE"
+//                          (see registrar_text.h), "frame N",
 //                          "next-frame callback", "fonts reloaded",
-//                          "consumed MSG", "script started", "script
+//                          "consumed MSG", "window activated", "window
+//                          deactivated" (the top-level window's WM_ACTIVATE),
+//                          "script started", "script
 //                          rejected: ...", "exit sent", "close sent",
 //                          "script done", "engine destroyed"
 //   --dart-args-out FILE   writes every entry-point argument as the hex of its

@@ -5,6 +5,7 @@
 
 #include "standins/flutter_windows/dart_side_win.h"
 #include "standins/flutter_windows/panel_view_win.h"
+#include "standins/flutter_windows/registrar_text.h"
 #include "standins/flutter_windows/text_win.h"
 
 namespace velqa::standin {
@@ -78,8 +79,9 @@ void Engine::Shutdown() {
 FlutterDesktopPluginRegistrarRef Engine::Registrar(const std::string& plugin_name) {
   std::unique_ptr<char>& registrar = registrars_[plugin_name];
   if (!registrar) registrar = std::make_unique<char>();
-  events_.Write("registrar " + plugin_name);
-  return reinterpret_cast<FlutterDesktopPluginRegistrarRef>(registrar.get());
+  const auto ref = reinterpret_cast<FlutterDesktopPluginRegistrarRef>(registrar.get());
+  events_.Write("registrar " + plugin_name + " " + RegistrarText(ref));
+  return ref;
 }
 
 bool Engine::ConsumesMessage(unsigned message) const {
@@ -131,6 +133,12 @@ ViewController::~ViewController() {
 }
 
 HWND ViewController::view_window() const { return panel_->window(); }
+
+void ViewController::ObserveTopLevelMessage(UINT message, WPARAM wparam) const {
+  if (message != WM_ACTIVATE) return;
+  engine_->events().Write(LOWORD(wparam) == WA_INACTIVE ? "window deactivated"
+                                                        : "window activated");
+}
 
 void ViewController::RequestFrame() {
   if (frame_pending_) return;

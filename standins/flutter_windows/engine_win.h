@@ -93,6 +93,8 @@ class ViewController {
 
   HWND view_window() const;
   bool ConsumesTopLevelMessage(UINT message) const { return engine_->ConsumesMessage(message); }
+  // Records the top-level window's activation changes as events.
+  void ObserveTopLevelMessage(UINT message, WPARAM wparam) const;
   // Schedules a frame; several requests before it is drawn make one frame.
   void RequestFrame();
 

@@ -88,13 +88,15 @@ void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewControllerRef con
 }
 
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
-    FlutterDesktopViewControllerRef controller, HWND, UINT message, WPARAM, LPARAM,
+    FlutterDesktopViewControllerRef controller, HWND, UINT message, WPARAM wparam, LPARAM,
     LRESULT* result) {
   // The panel itself needs nothing from the top-level window; only messages
   // named by --dart-consume are claimed, so the host's other path is testable.
   if (controller == nullptr || result == nullptr) return false;
   try {
-    if (!ViewController::From(controller)->ConsumesTopLevelMessage(message)) return false;
+    ViewController* view = ViewController::From(controller);
+    view->ObserveTopLevelMessage(message, wparam);
+    if (!view->ConsumesTopLevelMessage(message)) return false;
   } catch (...) {
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "standins/flutter_windows/registrar_text.h"
 #include "standins/flutter_windows/win_resources_win.h"
 
 namespace velqa::standin {
@@ -12,8 +13,10 @@ void LogPluginRegistration(const char* plugin_name, const void* registrar) {
   wchar_t path[MAX_PATH * 4];
   DWORD length = GetEnvironmentVariableW(L"VELQA_PLUGIN_LOG", path, MAX_PATH * 4);
   if (length == 0 || length >= MAX_PATH * 4) return;
-  std::string line = std::string(plugin_name) +
-                     (registrar != nullptr ? " registered\n" : " registered without registrar\n");
+  const std::string line =
+      std::string(plugin_name) +
+      (registrar != nullptr ? " registered with registrar " + RegistrarText(registrar) + "\n"
+                            : " registered without registrar\n");
   UniqueFile file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;

@@ -1,6 +1,7 @@
 // The plug-in stand-ins only report that they were registered: one line
-// "NAME registered" (or "NAME registered without registrar") appended to the
-// file named by the environment variable VELQA_PLUGIN_LOG, when it is set.
+// "NAME registered with registrar HANDLE" (HANDLE as RegistrarText writes it,
+// "NAME registered without registrar" for null) appended to the file named by
+// the environment variable VELQA_PLUGIN_LOG, when it is set.
 #ifndef VELQA_STANDINS_PLUGINS_PLUGIN_LOG_WIN_H_
 #define VELQA_STANDINS_PLUGINS_PLUGIN_LOG_WIN_H_
 

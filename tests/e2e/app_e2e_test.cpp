@@ -17,6 +17,7 @@
 #include "shell/win32_window.h"
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
+#include "tests/support/scoped_environment_win.h"
 
 namespace velqa::e2e {
 namespace {
@@ -221,6 +222,11 @@ TEST_F(AppTest, WithoutFlutterAssetsTheStartFailsWithExitCodeOneAndFreesTheSingl
   CopyBundle(broken, /*with_flutter_assets=*/false);
   ASSERT_FALSE(fs::exists(broken / L"data" / L"flutter_assets"));
 
+  // The stand-in plug-ins note every registration in this file, so it exists
+  // only when a registration happened.
+  const fs::path plugin_log = Path(L"plugins.txt");
+  const test::ScopedEnvironmentVariable log_variable(L"VELQA_PLUGIN_LOG", plugin_log.wstring());
+
   AppProcess failing;
   Start(failing, {L"--dart-events", Path(L"broken-events.txt").wstring()},
         broken / L"velqa_assistant.exe");
@@ -237,12 +243,17 @@ TEST_F(AppTest, WithoutFlutterAssetsTheStartFailsWithExitCodeOneAndFreesTheSingl
   EXPECT_EQ(exit_code, std::optional<DWORD>(1)) << failing.Output();
   EXPECT_FALSE(window_seen);
   EXPECT_THAT(ReadFileBytes(Path(L"broken-events.txt")), ::testing::Not(HasSubstr("registrar")));
+  EXPECT_FALSE(fs::exists(plugin_log)) << ReadFileBytes(plugin_log);
 
   // The mutex went with the failed start: a new copy runs at once.
   AppProcess next;
   const fs::path replies = StartScripted(next, "call get_vpn_status\nexit\n");
   EXPECT_EQ(next.WaitForExit(kStartTimeoutMs), std::optional<DWORD>(0)) << next.Output();
   EXPECT_EQ(ReadReplies(replies).size(), 1u);
+  // The same file shows the registrations of a start that gets that far.
+  EXPECT_THAT(SplitLines(ReadFileBytes(plugin_log)),
+              ElementsAre(HasSubstr("UrlLauncherWindows registered with registrar"),
+                          HasSubstr("WebviewWindowsPlugin registered with registrar")));
 }
 
 TEST_F(AppTest, RunsFromAnInstallDirectoryWithChineseCharacters) {
@@ -271,11 +282,33 @@ TEST_F(AppTest, RunsFromAnInstallDirectoryWithChineseCharacters) {
 
 enum class FirstWindowState { kShown, kMinimised, kHiddenToTray };
 
+// A visible top-level window of the test made the foreground window, and
+// destroyed again.
+class ForegroundWindowOfTheTest {
+ public:
+  ForegroundWindowOfTheTest()
+      : window_(::CreateWindowExW(0, L"STATIC", L"velqa e2e foreground", WS_OVERLAPPEDWINDOW, 600,
+                                  100, 200, 100, nullptr, nullptr, nullptr, nullptr)) {
+    ::ShowWindow(window_, SW_SHOW);
+    ::SetForegroundWindow(window_);
+  }
+  ~ForegroundWindowOfTheTest() { ::DestroyWindow(window_); }
+  ForegroundWindowOfTheTest(const ForegroundWindowOfTheTest&) = delete;
+  ForegroundWindowOfTheTest& operator=(const ForegroundWindowOfTheTest&) = delete;
+
+  bool IsForeground() const { return window_ != nullptr && ::GetForegroundWindow() == window_; }
+
+ private:
+  HWND window_;
+};
+
 class SecondCopyTest : public AppTest, public ::testing::WithParamInterface<FirstWindowState> {};
 
 TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunning) {
   AppProcess first;
-  Start(first, {});
+  // The stand-in engine records the first window's activations there.
+  const fs::path first_events = Path(L"first-events.txt");
+  Start(first, {L"--dart-events", first_events.wstring()});
   HWND window = WaitForVisibleWindow(first);
   ASSERT_NE(window, nullptr) << first.Output();
   if (GetParam() == FirstWindowState::kMinimised) {
@@ -285,6 +318,15 @@ TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunni
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(window); }, 5000));
   }
+  // Another window has the foreground when the second copy starts, so that
+  // bringing the first window forward is a change that can be seen.
+  ForegroundWindowOfTheTest other;
+  ASSERT_TRUE(other.IsForeground());
+  const auto activations = [&] {
+    const std::vector<std::string> events = SplitLines(ReadFileBytes(first_events));
+    return std::count(events.begin(), events.end(), "window activated");
+  };
+  const auto activations_before = activations();
 
   LogWatch log(bundle_);
   AppProcess second;
@@ -299,19 +341,16 @@ TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunni
   EXPECT_EQ(notice_owner, second.pid());
   // The second copy never gets a window of its own.
   EXPECT_EQ(FindAppWindow(second.pid()), nullptr);
+  // The notice is in front of the window just brought forward.
+  EXPECT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == notice; }, 5000));
 
-  switch (GetParam()) {
-    case FirstWindowState::kShown:
-      EXPECT_TRUE(::IsWindowVisible(window));
-      break;
-    case FirstWindowState::kMinimised:
-      EXPECT_TRUE(WaitFor([&] { return !::IsIconic(window); }, 5000)) << "not restored";
-      break;
-    case FirstWindowState::kHiddenToTray:
-      // Only the tray icon shows a hidden window again.
-      EXPECT_FALSE(::IsWindowVisible(window));
-      break;
-  }
+  // The first window was made the foreground window (before the notice took
+  // it over), restored when minimised, and shown only if it was visible.
+  EXPECT_TRUE(WaitFor([&] { return activations() > activations_before; }, 5000))
+      << ReadFileBytes(first_events);
+  EXPECT_TRUE(WaitFor([&] { return !::IsIconic(window); }, 5000)) << "not restored";
+  EXPECT_EQ(::IsWindowVisible(window) != FALSE, GetParam() != FirstWindowState::kHiddenToTray)
+      << "only the tray icon shows a hidden window again";
 
   ::PostMessageW(notice, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));

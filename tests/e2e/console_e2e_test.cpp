@@ -63,27 +63,46 @@ TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirect
   OwnConsole console;
   ASSERT_TRUE(console.IsValid()) << "no console for this test program";
   TempDirectory work(L"velqa_console_");
+  // Runs a while, so the console's code page can be watched during the run.
   const fs::path script = work.path() / L"exit.dart-script";
-  WriteFileBytes(script, "exit\n");
+  WriteFileBytes(script, "sleep 1500\nexit\n");
   const fs::path app = BundleDirectory() / L"velqa_assistant.exe";
+  // An OEM code page, as a cmd window has one.
+  ASSERT_TRUE(::SetConsoleOutputCP(437));
 
-  // Redirected: the lines go into the pipe and the console stays clean.
+  // Redirected: the lines go into the pipe as UTF-8 bytes; the console's text
+  // and code page are left alone.
   console.Clear();
   {
     AppProcess redirected;
     ASSERT_TRUE(redirected.Start(app, {L"--dart-script", script.wstring()}, work.path()));
-    ASSERT_EQ(redirected.WaitForExit(30000), std::optional<DWORD>(0));
-    EXPECT_TRUE(redirected.WaitForOutput("[Main]", 5000)) << redirected.Output();
+    bool code_page_changed = false;
+    std::optional<DWORD> exit_code;
+    WaitFor(
+        [&] {
+          code_page_changed = code_page_changed || ::GetConsoleOutputCP() != 437;
+          return (exit_code = redirected.WaitForExit(0)).has_value();
+        },
+        30000);
+    ASSERT_EQ(exit_code, std::optional<DWORD>(0));
+    EXPECT_FALSE(code_page_changed);
+    EXPECT_TRUE(redirected.WaitForOutput("[INFO] [Main] [I] 应用启动", 5000))
+        << redirected.Output();
   }
   EXPECT_EQ(console.Text().find(L"[Main]"), std::wstring::npos);
 
-  // Not redirected: the lines reach the console it was started from.
+  // Not redirected: the lines reach the console it was started from, which
+  // decodes them as UTF-8 while the application runs and has its own code
+  // page back afterwards. (Wine's C runtime converts console output by
+  // itself, so the characters cannot show whether the code page was right.)
   console.Clear();
   AppProcess attached;
   ASSERT_TRUE(attached.Start(app, {L"--dart-script", script.wstring()}, work.path(), nullptr,
                              /*redirect_output=*/false));
+  EXPECT_TRUE(WaitFor([] { return ::GetConsoleOutputCP() == CP_UTF8; }, 30000));
   ASSERT_EQ(attached.WaitForExit(30000), std::optional<DWORD>(0));
   EXPECT_NE(console.Text().find(L"[Main]"), std::wstring::npos);
+  EXPECT_EQ(::GetConsoleOutputCP(), 437u);
 }
 
 }  // namespace

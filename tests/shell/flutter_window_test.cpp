@@ -5,13 +5,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "tests/support/scoped_environment_win.h"
 #include "vpn/vpn_manager.h"
 
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 constexpr wchar_t kTestTitle[] = L"Velqa host window test";
@@ -71,6 +76,51 @@ TEST(FlutterWindowTest, AnExceptionOfAnyOtherKindIsReportedAsUnknown) {
   ASSERT_TRUE(created);
   EXPECT_THAT(output, HasSubstr("VPN管理器初始化失败: 未知异常\n"));
   EXPECT_FALSE(window.HasVpnManager());
+}
+
+std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+// The text after `prefix` on the first line that starts with it.
+std::string AfterPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (const std::string& line : lines) {
+    if (line.starts_with(prefix)) return line.substr(prefix.size());
+  }
+  return "<no line " + prefix + ">";
+}
+
+TEST(FlutterWindowTest, EachPlugInIsRegisteredOnceInOrderWithTheRegistrarOfItsName) {
+  const std::filesystem::path directory = std::filesystem::temp_directory_path();
+  const std::wstring stem = L"velqa_plugins_" + std::to_wstring(::GetCurrentProcessId());
+  const std::filesystem::path plugin_log = directory / (stem + L".txt");
+  const std::filesystem::path events = directory / (stem + L"_events.txt");
+  std::filesystem::remove(plugin_log);
+  std::filesystem::remove(events);
+  const velqa::test::ScopedEnvironmentVariable log_variable(L"VELQA_PLUGIN_LOG",
+                                                            plugin_log.wstring());
+  flutter::EngineProject project = flutter::EngineProject::FromDataDirectory(L"data");
+  const std::u8string events_utf8 = events.u8string();
+  project.entrypoint_arguments = {"--dart-events",
+                                  std::string(events_utf8.begin(), events_utf8.end())};
+  {
+    FlutterWindow window(project);
+    ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
+  }
+
+  // The registrars the engine gave out, by name, as the plug-ins must get them.
+  const std::vector<std::string> engine_events = ReadLines(events);
+  const std::string url_launcher = AfterPrefix(engine_events, "registrar UrlLauncherWindows ");
+  const std::string webview = AfterPrefix(engine_events, "registrar WebviewWindowsPlugin ");
+  EXPECT_NE(url_launcher, webview);
+  EXPECT_THAT(ReadLines(plugin_log),
+              ElementsAre("UrlLauncherWindows registered with registrar " + url_launcher,
+                          "WebviewWindowsPlugin registered with registrar " + webview));
+  std::filesystem::remove(plugin_log);
+  std::filesystem::remove(events);
 }
 
 TEST(FlutterWindowTest, TheDefaultVpnManagerIsCreated) {

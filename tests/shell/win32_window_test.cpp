@@ -1,14 +1,18 @@
 #include "shell/win32_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "resources/resource_ids.h"
 #include "shell/app_identity.h"
 #include "shell/win_resources.h"
 #include "tests/shell/fake_embedding.h"
+#include "tests/shell/scratch_app_mode_key.h"
 
 namespace {
 
@@ -293,41 +297,70 @@ TEST_F(Win32WindowTest, DestroyingTheNativeWindowQuitsAndUnregistersTheLastClass
   EXPECT_FALSE(::GetClassInfoW(::GetModuleHandleW(nullptr), kWindowClassName, &info));
 }
 
-// The title bar follows HKCU's AppsUseLightTheme; the value is restored after.
+// Width and height of an icon's image.
+SIZE IconSize(HICON icon) {
+  ICONINFO info{};
+  if (!::GetIconInfo(icon, &info)) return SIZE{};
+  struct BitmapDeleter {
+    using pointer = HBITMAP;
+    void operator()(HBITMAP bitmap) const { ::DeleteObject(bitmap); }
+  };
+  using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter>;
+  const UniqueBitmap color(info.hbmColor);
+  const UniqueBitmap mask(info.hbmMask);
+  BITMAP bitmap{};
+  ::GetObjectW(info.hbmMask, sizeof(bitmap), &bitmap);
+  // Without a colour image the mask holds the AND and the XOR half.
+  return SIZE{bitmap.bmWidth, info.hbmColor != nullptr ? bitmap.bmHeight : bitmap.bmHeight / 2};
+}
+
+TEST_F(Win32WindowTest, TheCaptionShowsTheIconsOwnSmallImage) {
+  // The resource carries an image for each size the shell draws at the usual
+  // scale factors, so none of them is scaled from another.
+  HRSRC group = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDI_APP_ICON), RT_GROUP_ICON);
+  ASSERT_NE(group, nullptr);
+  const BYTE* directory = static_cast<const BYTE*>(::LockResource(::LoadResource(nullptr, group)));
+  ASSERT_NE(directory, nullptr);
+  // A 6-byte header whose last word is the count, then 14-byte entries that
+  // start with width and height (0 meaning 256).
+  std::vector<int> widths;
+  const int count = directory[4] | directory[5] << 8;
+  for (int i = 0; i < count; ++i) {
+    const int width = directory[6 + 14 * i];
+    widths.push_back(width == 0 ? 256 : width);
+  }
+  EXPECT_THAT(widths, ::testing::IsSupersetOf({16, 20, 24, 32, 48, 256}));
+
+  Win32Window window(TestSystem());
+  ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
+  const auto small_icon =
+      reinterpret_cast<HICON>(::SendMessageW(window.GetHandle(), WM_GETICON, ICON_SMALL, 0));
+  ASSERT_NE(small_icon, nullptr);
+  const SIZE size = IconSize(small_icon);
+  EXPECT_EQ(size.cx, ::GetSystemMetrics(SM_CXSMICON));
+  EXPECT_EQ(size.cy, ::GetSystemMetrics(SM_CYSMICON));
+}
+
+// The title bar follows AppsUseLightTheme, here in a key of the test's own.
 class TitleBarThemeTest : public Win32WindowTest {
  protected:
   void SetUp() override {
     Win32WindowTest::SetUp();
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kPersonalizeSubkey, 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    key_.reset(key);
-    DWORD size = sizeof(saved_);
-    had_value_ = ::RegQueryValueExW(key_.get(), kAppsUseLightThemeValue, nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(&saved_), &size) == ERROR_SUCCESS;
+    ASSERT_TRUE(app_mode_.valid());
   }
-  void TearDown() override {
-    if (had_value_) {
-      SetLightTheme(saved_);
-    } else {
-      ::RegDeleteValueW(key_.get(), kAppsUseLightThemeValue);
-    }
-    Win32WindowTest::TearDown();
-  }
-  void SetLightTheme(DWORD value) {
-    ::RegSetValueExW(key_.get(), kAppsUseLightThemeValue, 0, REG_DWORD,
-                     reinterpret_cast<const BYTE*>(&value), sizeof(value));
+  void SetLightTheme(DWORD value) { ASSERT_TRUE(app_mode_.SetLightTheme(value)); }
+  WindowSystem System() const {
+    WindowSystem system = TestSystem();
+    system.app_mode_subkey = app_mode_.subkey();
+    return system;
   }
 
-  velqa::shell::UniqueRegistryKey key_;
-  DWORD saved_ = 1;
-  bool had_value_ = false;
+  ScratchAppModeKey app_mode_;
 };
 
 TEST_F(TitleBarThemeTest, FollowsTheAppModeAtCreationAndOnEveryChange) {
   SetLightTheme(0);
-  Win32Window window(TestSystem());
+  Win32Window window(System());
   ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
   EXPECT_EQ(dark_title_bar_calls, std::vector<bool>{true});
 
@@ -336,9 +369,25 @@ TEST_F(TitleBarThemeTest, FollowsTheAppModeAtCreationAndOnEveryChange) {
   EXPECT_EQ(dark_title_bar_calls, (std::vector<bool>{true, false}));
 
   // Without the value the system's default look stays untouched.
-  ::RegDeleteValueW(key_.get(), kAppsUseLightThemeValue);
+  app_mode_.DeleteLightTheme();
   ::SendMessageW(window.GetHandle(), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
   EXPECT_EQ(dark_title_bar_calls.size(), 2u);
+}
+
+TEST_F(TitleBarThemeTest, FollowsASwitchOfTheAppModeAnnouncedAsASettingChange) {
+  SetLightTheme(1);
+  Win32Window window(System());
+  ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
+  HWND hwnd = window.GetHandle();
+  SetLightTheme(0);
+
+  // Changes of other settings leave the title bar alone.
+  ::SendMessageW(hwnd, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"));
+  ::SendMessageW(hwnd, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+  EXPECT_EQ(dark_title_bar_calls, std::vector<bool>{false});
+
+  ::SendMessageW(hwnd, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+  EXPECT_EQ(dark_title_bar_calls, (std::vector<bool>{false, true}));
 }
 
 }  // namespace
