@@ -5,8 +5,9 @@
 ; staged bundle, the list of its files and the helper stop_running.exe.
 ;
 ; Switches: /S silent, /D=DIR another install directory (last, unquoted).
-; Exit codes: 0 done, 2 cancelled, 3 a running copy did not exit (nothing was
-; changed).
+; Exit codes: 0 done, 2 cancelled or a file could not be written, 3 a running
+; copy did not exit (nothing was changed), 4 (uninstaller) some program files
+; could not be removed.
 Unicode true
 Target amd64-unicode
 RequestExecutionLevel admin
@@ -125,7 +126,8 @@ Section "Uninstall"
   !include "${VELQA_FILE_LIST}"
   Delete "$INSTDIR\${UNINSTALLER}"
   ${If} ${Errors}
-    DetailPrint "部分文件无法删除，请稍后手动删除 $INSTDIR。"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "部分程序文件无法删除，请稍后手动删除 $INSTDIR 中的文件。" /SD IDOK
+    SetErrorLevel 4
   ${EndIf}
   Delete "$SMPROGRAMS\${SHORTCUT}"
   Delete "$DESKTOP\${SHORTCUT}"

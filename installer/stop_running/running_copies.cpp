@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <map>
 
 #include "installer/stop_running/process_paths.h"
@@ -134,7 +135,8 @@ StopOutcome StopRunningCopies(const std::wstring& install_directory, DWORD timeo
     // them); only what is left after every copy has gone is terminated.
     if (waiting_for.empty()) {
       if (sing_boxes.empty()) return {true, {}};
-      const ULONGLONG left = deadline > now ? deadline - now : 0;
+      // A terminated process gets a moment to go even when time is up.
+      const ULONGLONG left = std::max<ULONGLONG>(deadline > now ? deadline - now : 0, 1000);
       for (const DirectoryProcess& process : sing_boxes) {
         Terminate(process, static_cast<DWORD>(left), report);
       }
