@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -73,6 +74,33 @@ bool UninstallKeyExists() {
   }
   shell::UniqueRegistryKey owner(key);
   return true;
+}
+
+// The "ProductVersion" text of a file's version record.
+std::wstring ProductVersion(const fs::path& file) {
+  DWORD ignored = 0;
+  std::vector<char> record(::GetFileVersionInfoSizeW(file.c_str(), &ignored));
+  if (record.empty() ||
+      !::GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(record.size()), record.data())) {
+    return {};
+  }
+  struct Translation {
+    WORD language;
+    WORD code_page;
+  };
+  Translation* translation = nullptr;
+  UINT size = 0;
+  if (!::VerQueryValueW(record.data(), L"\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translation), &size) ||
+      size < sizeof(Translation)) {
+    return {};
+  }
+  wchar_t key[64];
+  swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation->language,
+           translation->code_page);
+  wchar_t* value = nullptr;
+  if (!::VerQueryValueW(record.data(), key, reinterpret_cast<void**>(&value), &size)) return {};
+  return value;
 }
 
 bool RunningUnderWine() {
@@ -270,7 +298,9 @@ TEST_F(InstallerTest, SilentInstallUpgradeWhileRunningAndUninstallLeaveNothingBe
     EXPECT_TRUE(fs::exists(file)) << Utf8(file);
   }
   EXPECT_EQ(UninstallValue(L"DisplayName"), std::optional<std::wstring>(kApplicationTitle));
+  // One version number: the executable's record and the installed programs list.
   EXPECT_EQ(UninstallValue(L"DisplayVersion"), std::optional<std::wstring>(kVersion));
+  EXPECT_EQ(ProductVersion(exe), kVersion);
   EXPECT_EQ(UninstallValue(L"Publisher"), std::optional<std::wstring>(L"Velqa"));
   EXPECT_EQ(UninstallValue(L"InstallLocation"), std::optional<std::wstring>(install_dir_));
   EXPECT_EQ(UninstallValue(L"DisplayIcon"), std::optional<std::wstring>(exe.wstring() + L",0"));
