@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -76,30 +75,19 @@ bool UninstallKeyExists() {
   return true;
 }
 
-// The "ProductVersion" text of a file's version record.
+// The "ProductVersion" text of the executable's version record (its strings
+// are in the Chinese (PRC), Unicode block).
 std::wstring ProductVersion(const fs::path& file) {
   DWORD ignored = 0;
   std::vector<char> record(::GetFileVersionInfoSizeW(file.c_str(), &ignored));
-  if (record.empty() ||
-      !::GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(record.size()), record.data())) {
-    return {};
-  }
-  struct Translation {
-    WORD language;
-    WORD code_page;
-  };
-  Translation* translation = nullptr;
-  UINT size = 0;
-  if (!::VerQueryValueW(record.data(), L"\\VarFileInfo\\Translation",
-                        reinterpret_cast<void**>(&translation), &size) ||
-      size < sizeof(Translation)) {
-    return {};
-  }
-  wchar_t key[64];
-  swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation->language,
-           translation->code_page);
   wchar_t* value = nullptr;
-  if (!::VerQueryValueW(record.data(), key, reinterpret_cast<void**>(&value), &size)) return {};
+  UINT size = 0;
+  if (record.empty() ||
+      !::GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(record.size()), record.data()) ||
+      !::VerQueryValueW(record.data(), L"\\StringFileInfo\\080404b0\\ProductVersion",
+                        reinterpret_cast<void**>(&value), &size)) {
+    return {};
+  }
   return value;
 }
 
