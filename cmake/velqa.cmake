@@ -47,16 +47,28 @@ function(velqa_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(lock_property)
-  if(T_RESOURCE_LOCK)
-    string(JOIN ";" locks ${T_RESOURCE_LOCK})
-    set(lock_property RESOURCE_LOCK "${locks}")
-  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 300
-    PROPERTIES TIMEOUT ${T_TIMEOUT} ${lock_property}
+    PROPERTIES TIMEOUT ${T_TIMEOUT}
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+  if(T_RESOURCE_LOCK)
+    velqa_test_locks(${T_NAME} ${T_RESOURCE_LOCK})
+  endif()
+endfunction()
+
+# velqa_test_locks(target lock ...): every test discovered in the GoogleTest
+# executable `target` holds all these locks. (gtest_discover_tests' PROPERTIES
+# splits a list value and would keep only the first lock.) Call it after
+# gtest_discover_tests: the script runs after the discovered tests exist.
+function(velqa_test_locks target)
+  string(JOIN ";" locks ${ARGN})
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_locks.cmake")
+  file(WRITE "${script}"
+    "if(${target}_TESTS)\n"
+    "  set_tests_properties(\${${target}_TESTS} PROPERTIES RESOURCE_LOCK \"${locks}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
 # velqa_add_library(NAME name [DEPS target ...]): a static library of this

@@ -9,7 +9,7 @@ VELQA_PACKAGES=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
   wine wine64 xvfb x11-utils imagemagick python3
-  fonts-wqy-microhei
+  fonts-wqy-microhei nsis
 )
 
 # Installs whichever of the packages are missing; a no-op when all are there.
