@@ -76,7 +76,7 @@ ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi) {
 }
 
 WindowSystem WindowSystem::Default() {
-  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar};
+  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar, &OpenFolderInShell};
 }
 
 Win32Window::Win32Window() : Win32Window(WindowSystem::Default()) {}
@@ -230,6 +230,10 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
         if (quit_on_exit_) ::PostQuitMessage(0);
         return 0;
       }
+      if (LOWORD(wparam) == kTrayOpenLogFolderCommand) {
+        OpenLogFolder(system_.open_folder);
+        return 0;
+      }
       break;
 
     case WM_DPICHANGED: {
@@ -281,6 +285,7 @@ void Win32Window::ShowTrayMenu() {
   ::GetCursorPos(&cursor);
   velqa::shell::UniqueMenu menu(::CreatePopupMenu());
   if (!menu) return;
+  ::AppendMenuW(menu.get(), MF_STRING, kTrayOpenLogFolderCommand, kTrayOpenLogFolderText);
   ::AppendMenuW(menu.get(), MF_STRING, kTrayExitCommand, kTrayExitText);
   // Without the foreground the menu would not close when the user clicks
   // elsewhere.

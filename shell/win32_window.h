@@ -1,6 +1,6 @@
 // Win32Window: the base of the application's fixed-size top-level window. It
 // registers the window class, creates the window scaled for the monitor's DPI,
-// keeps an icon in the notification area (tray) with an Exit menu, hides the
+// keeps an icon in the notification area (tray) with its menu, hides the
 // window to the tray on a close request, draws the title bar in the user's
 // light/dark mode, keeps one child window filling its client area, and posts
 // the quit message that ends the message loop.
@@ -17,14 +17,18 @@
 #include <optional>
 #include <string>
 
+#include "shell/log_folder.h"
 #include "shell/title_bar_theme.h"
 
-// Tray icon identifier, the message its events arrive with, and the one menu
-// command.
+// Tray icon identifier, the message its events arrive with, and the menu's
+// commands.
 inline constexpr UINT kTrayIconId = 1;
 inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 inline constexpr UINT kTrayExitCommand = 1001;
 inline constexpr wchar_t kTrayExitText[] = L"退出";
+// Above Exit: shows the log directory in the file manager.
+inline constexpr UINT kTrayOpenLogFolderCommand = 1002;
+inline constexpr wchar_t kTrayOpenLogFolderText[] = L"打开日志文件夹";
 
 // A position or extent in 96-dpi logical units.
 struct Point {
@@ -54,7 +58,9 @@ ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi);
 struct WindowSystem {
   UINT (*dpi_for_monitor)(HMONITOR monitor);
   DarkTitleBarSetter set_dark_title_bar;
-  // The engine's DPI query and DwmSetWindowAttribute.
+  // Shows a folder in the file manager (the tray's log-folder command).
+  FolderOpener open_folder;
+  // The engine's DPI query, DwmSetWindowAttribute and ShellExecuteW.
   static WindowSystem Default();
 };
 
