@@ -1,10 +1,9 @@
 // Crash dumps a user can hand over. Once installed, a crash of the process —
 // an unhandled structured exception on any thread, std::terminate, an
 // invalid-parameter or pure-virtual-call report of the C runtime, or abort —
-// writes one
-// ERROR record into the day's log and a minidump (threads, exception record,
-// stacks) named velqa_YYYYMMDD_HHMMSS.dmp into the log directory, then ends
-// the process with the exception code as its exit code.
+// writes one ERROR record into the day's log and a minidump (threads,
+// exception record, stacks) named velqa_YYYYMMDD_HHMMSS.dmp into the log
+// directory, then ends the process with the exception code as its exit code.
 //
 // Everything the crash needs (dbghelp, the writer thread, the directory's
 // name) is prepared at installation: the crashing thread may have no stack
@@ -39,8 +38,9 @@ inline constexpr DWORD kAbortCrashCode = 0x40000015;  // STATUS_FATAL_APP_EXIT
 inline constexpr int kMaxKeptCrashDumps = 5;
 
 // Removes all but the kMaxKeptCrashDumps newest velqa_*.dmp files of the log
-// directory, prepares the writer and installs the handlers. Without dbghelp
-// or the writer thread a crash still logs and ends with its code, undumped.
+// directory, prepares the writer and installs the handlers. Without dbghelp a
+// crash still writes its record; without the writer thread it only ends the
+// process with its code.
 void InstallCrashHandler();
 
 // The dump removal alone, for `log_directory`: the newest by name (which
