@@ -7,6 +7,7 @@
 #include <string>
 
 #include "logging/file_time.h"
+#include "logging/log_directory.h"
 #include "logging/log_format.h"
 #include "logging/logger_errors.h"
 #include "logging/native_logger.h"
@@ -84,7 +85,7 @@ void NativeLogger::CleanupOldLogs() {
   try {
     const std::string install_directory = GetInstallDirectory();
     if (install_directory.empty()) return;
-    const fs::path log_directory = PathFromUtf8(install_directory) / "logs";
+    const fs::path log_directory = velqa::logging::LogDirectoryBeside(install_directory);
     if (!fs::exists(log_directory)) return;
 
     const auto cutoff = Now() - kMaxLogAge;

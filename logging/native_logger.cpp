@@ -4,9 +4,11 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <thread>
 #include <utility>
 
 #include "logging/executable_directory.h"
+#include "logging/log_directory.h"
 #include "logging/log_format.h"
 #include "logging/logger_errors.h"
 #include "logging/utf8_path.h"
@@ -56,7 +58,7 @@ bool NativeLogger::Initialize() {
       ReportToStderr("NativeLogger: 无法获取安装目录");
       return false;
     }
-    const fs::path log_directory = velqa::logging::PathFromUtf8(install_directory) / "logs";
+    const fs::path log_directory = velqa::logging::LogDirectoryBeside(install_directory);
     // Whatever already sits at that path is left alone; a file there makes the open fail.
     if (!fs::exists(log_directory)) fs::create_directories(log_directory);
 
@@ -104,6 +106,28 @@ void NativeLogger::Log(LogLevel level, const std::string& message, const std::st
     // Only a failure to take the lock gets here.
     ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
   }
+}
+
+bool NativeLogger::LogWithin(LogLevel level, const std::string& message, const std::string& tag,
+                             std::chrono::milliseconds patience) {
+  if (!initialized_.load(std::memory_order_acquire)) {
+    Log(level, message, tag);
+    return true;
+  }
+  try {
+    std::unique_lock<std::mutex> lock(log_mutex_, std::try_to_lock);
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!lock.owns_lock()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      lock.try_lock();
+    }
+    WriteRecordLocked(level, message, tag, &lock);
+    return true;
+  } catch (const std::exception& e) {
+    ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
+  }
+  return false;
 }
 
 void NativeLogger::AppendTimestamp(std::string& out) {

@@ -4,9 +4,9 @@
 // flushed before Log returns. The file is rotated past 50 MiB and ".log" files
 // older than seven days are removed once at start-up.
 //
-// Threads: GetInstance, Log and Info may be called from any thread at any
-// time. Initialize is called once by the entry point on the main thread before
-// other threads write records. No member lets an exception escape.
+// Threads: GetInstance, Log, Info and LogWithin may be called from any thread
+// at any time. Initialize is called once by the entry point on the main thread
+// before other threads write records. No member lets an exception escape.
 #ifndef VELQA_LOGGING_NATIVE_LOGGER_H_
 #define VELQA_LOGGING_NATIVE_LOGGER_H_
 
@@ -39,6 +39,12 @@ class NativeLogger {
   // "[NativeLogger] " + message reaches standard output.
   void Log(LogLevel level, const std::string& message, const std::string& tag);
   void Info(const std::string& message, const std::string& tag);
+
+  // Log, but giving up (false, nothing written) when the record lock stays
+  // taken for `patience`: a crash report must not wait forever for a thread
+  // that died while it held the lock.
+  bool LogWithin(LogLevel level, const std::string& message, const std::string& tag,
+                 std::chrono::milliseconds patience);
 
  private:
   friend class NativeLoggerTestPeer;

@@ -10,8 +10,10 @@
 #include "shell/app_identity.h"
 #include "shell/command_line.h"
 #include "shell/console.h"
+#include "shell/crash_dump_win.h"
 #include "shell/flutter_window.h"
 #include "shell/single_instance.h"
+#include "shell/startup_facts.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ void RunMessageLoop() {
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  velqa::shell::InstallCrashHandler();
   SetUpConsole();
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
@@ -43,6 +46,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     ::CoUninitialize();
     return 0;
   }
+  logger.Info(DescribeStartupFacts(), "Main");
 
   // Relative paths: the engine resolves them against the executable's folder.
   flutter::EngineProject project = flutter::EngineProject::FromDataDirectory(L"data");

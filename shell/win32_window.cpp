@@ -91,7 +91,8 @@ ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi) {
 }
 
 WindowSystem WindowSystem::Default() {
-  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar, kPersonalizeSubkey};
+  return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar, kPersonalizeSubkey,
+                      &OpenFolderInShell};
 }
 
 Win32Window::Win32Window() : Win32Window(WindowSystem::Default()) {}
@@ -254,6 +255,10 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
         if (quit_on_exit_) ::PostQuitMessage(0);
         return 0;
       }
+      if (LOWORD(wparam) == kTrayOpenLogFolderCommand) {
+        OpenLogFolder(system_.open_folder);
+        return 0;
+      }
       break;
 
     case WM_DPICHANGED: {
@@ -310,6 +315,7 @@ void Win32Window::ShowTrayMenu() {
   ::GetCursorPos(&cursor);
   velqa::shell::UniqueMenu menu(::CreatePopupMenu());
   if (!menu) return;
+  ::AppendMenuW(menu.get(), MF_STRING, kTrayOpenLogFolderCommand, kTrayOpenLogFolderText);
   ::AppendMenuW(menu.get(), MF_STRING, kTrayExitCommand, kTrayExitText);
   // Without the foreground the menu would not close when the user clicks
   // elsewhere.

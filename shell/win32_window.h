@@ -1,6 +1,6 @@
 // Win32Window: the base of the application's fixed-size top-level window. It
 // registers the window class, creates the window scaled for the monitor's DPI,
-// keeps an icon in the notification area (tray) with an Exit menu, hides the
+// keeps an icon in the notification area (tray) with its menu, hides the
 // window to the tray on a close request, draws the title bar in the user's
 // light/dark mode, keeps one child window filling its client area, and posts
 // the quit message that ends the message loop.
@@ -17,15 +17,19 @@
 #include <optional>
 #include <string>
 
+#include "shell/log_folder.h"
 #include "shell/title_bar_theme.h"
 #include "shell/win_resources.h"
 
-// Tray icon identifier, the message its events arrive with, and the one menu
-// command.
+// Tray icon identifier, the message its events arrive with, and the menu's
+// commands.
 inline constexpr UINT kTrayIconId = 1;
 inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 inline constexpr UINT kTrayExitCommand = 1001;
 inline constexpr wchar_t kTrayExitText[] = L"退出";
+// Above Exit: shows the log directory in the file manager.
+inline constexpr UINT kTrayOpenLogFolderCommand = 1002;
+inline constexpr wchar_t kTrayOpenLogFolderText[] = L"打开日志文件夹";
 
 // A position or extent in 96-dpi logical units.
 struct Point {
@@ -58,7 +62,10 @@ struct WindowSystem {
   DarkTitleBarSetter set_dark_title_bar;
   // Where the app mode is read, below HKEY_CURRENT_USER.
   const wchar_t* app_mode_subkey;
-  // The engine's DPI query, DwmSetWindowAttribute and the user's setting.
+  // Shows a folder in the file manager (the tray's log-folder command).
+  FolderOpener open_folder;
+  // The engine's DPI query, DwmSetWindowAttribute, the user's setting and
+  // ShellExecuteW.
   static WindowSystem Default();
 };
 

@@ -1,6 +1,8 @@
 #include "standins/flutter_windows/dart_script.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -28,6 +30,12 @@ std::string_view NextWord(std::string_view& rest) {
   rest = end == std::string_view::npos ? std::string_view() : Trim(rest.substr(end));
   return word;
 }
+
+constexpr std::pair<std::string_view, CrashKind> kCrashNames[] = {
+    {"access-violation", CrashKind::kAccessViolation},
+    {"stack-overflow", CrashKind::kStackOverflow},
+    {"illegal-instruction", CrashKind::kIllegalInstruction},
+    {"terminate", CrashKind::kTerminate}};
 
 }  // namespace
 
@@ -128,6 +136,15 @@ std::optional<std::vector<ScriptStep>> ParseDartScript(std::string_view text, st
     } else if (command == "exit" || command == "close") {
       if (!rest.empty()) return fail(std::string(command) + " takes no argument");
       step.kind = command == "exit" ? ScriptStep::Kind::kExit : ScriptStep::Kind::kClose;
+    } else if (command == "crash") {
+      const std::string_view kind = NextWord(rest);
+      const auto* known = std::find_if(std::begin(kCrashNames), std::end(kCrashNames),
+                                       [&](const auto& entry) { return entry.first == kind; });
+      if (known == std::end(kCrashNames)) return fail("unknown crash '" + std::string(kind) + "'");
+      step.on_worker = rest == "worker";
+      if (!rest.empty() && !step.on_worker) return fail("crash takes only 'worker' after its kind");
+      step.kind = ScriptStep::Kind::kCrash;
+      step.crash = known->second;
     } else {
       return fail("unknown command '" + std::string(command) + "'");
     }

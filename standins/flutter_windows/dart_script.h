@@ -8,6 +8,9 @@
 //   sleep MS             waits MS milliseconds
 //   exit                 the tray menu's exit command to the top-level window
 //   close                a close request to the top-level window
+//   crash KIND [worker]  crashes the host process, on the platform thread or
+//                        on a new thread: KIND is access-violation,
+//                        stack-overflow, illegal-instruction or terminate
 #ifndef VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_
 #define VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_
 
@@ -19,13 +22,18 @@
 
 namespace velqa::standin {
 
+// The ways the scripted Dart side can crash the host process.
+enum class CrashKind { kAccessViolation, kStackOverflow, kIllegalInstruction, kTerminate };
+
 struct ScriptStep {
-  enum class Kind { kSend, kSleep, kExit, kClose };
+  enum class Kind { kSend, kSleep, kExit, kClose, kCrash };
   Kind kind;
-  std::string method;            // kSend: the label of the reply line
-  std::vector<uint8_t> message;  // kSend: the bytes sent
-  uint32_t milliseconds = 0;     // kSleep
-  int line = 0;                  // 1-based, for diagnostics
+  std::string method;                             // kSend: the label of the reply line
+  std::vector<uint8_t> message;                   // kSend: the bytes sent
+  uint32_t milliseconds = 0;                      // kSleep
+  CrashKind crash = CrashKind::kAccessViolation;  // kCrash
+  bool on_worker = false;                         // kCrash: on a thread of its own
+  int line = 0;                                   // 1-based, for diagnostics
 };
 
 // What the scripted Dart side takes from its entry-point arguments. Each
@@ -41,7 +49,8 @@ struct ScriptStep {
 //                          deactivated" (the top-level window's WM_ACTIVATE),
 //                          "script started", "script
 //                          rejected: ...", "exit sent", "close sent",
-//                          "script done", "engine destroyed"
+//                          "crash line N [worker]", "script done",
+//                          "engine destroyed"
 //   --dart-args-out FILE   writes every entry-point argument as the hex of its
 //                          UTF-8 bytes, one per line, when the engine starts
 //   --dart-consume LIST    window message numbers (decimal, comma-separated)

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "standins/flutter_windows/engine_win.h"
+#include "standins/flutter_windows/host_crash_win.h"
 #include "standins/flutter_windows/panel_view_win.h"
 #include "standins/flutter_windows/text_win.h"
 #include "standins/flutter_windows/value_text.h"
@@ -88,6 +89,11 @@ void DartSide::RunNextStep() {
       case ScriptStep::Kind::kClose:
         engine_.events().Write("close sent");
         PostMessageW(TopLevelWindow(), WM_CLOSE, 0, 0);
+        break;
+      case ScriptStep::Kind::kCrash:
+        engine_.events().Write(std::string("crash line ") + std::to_string(step.line) +
+                               (step.on_worker ? " worker" : ""));
+        CrashHost(step.crash, step.on_worker);
         break;
     }
   }

@@ -195,6 +195,13 @@ TEST_F(AppTest, AScriptedSessionGetsTheDocumentedRepliesAndTheLogRecordsThemInOr
   ASSERT_FALSE(records.empty()) << Utf8(log.File());
   EXPECT_THAT(records.front(), HasSubstr("[Main]"));
   EXPECT_THAT(records.front(), HasSubstr("应用启动"));
+  // Then what support needs first, the version from the executable's record.
+  ASSERT_GE(records.size(), 2u);
+  EXPECT_THAT(records[1], ::testing::MatchesRegex(
+                              ".*\\[INFO\\] \\[Main\\] \\[I\\] 启动信息: 版本 " VELQA_VERSION
+                              ", Windows \\d+\\.\\d+\\.\\d+\\.?\\d*, 系统架构 x64, "
+                              "进程架构 x64, 安装目录 .*, 管理员权限 是"));
+  EXPECT_THAT(records[1], HasSubstr("安装目录 " + Utf8(bundle_) + ", "));
   int at = 0;
   for (const char* expected :
        {"HandleCheckTunDriverMethod called", "Checking TUN driver availability...",
@@ -419,7 +426,8 @@ TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverythin
   ::PostMessageW(window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP);
   EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(window) != FALSE; }, 5000));
 
-  // A right click opens the real menu; choose its one item with the keyboard.
+  // A right click opens the real menu; choose its last item, Exit, with the
+  // keyboard.
   ::PostMessageW(window, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONUP);
   HWND menu = nullptr;
   ASSERT_TRUE(WaitFor(
@@ -428,6 +436,7 @@ TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverythin
         return menu != nullptr && ::IsWindowVisible(menu);
       },
       5000));
+  ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
   ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
   ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
 

@@ -101,6 +101,18 @@ TEST(StandinScriptTest, RawSleepExitAndClose) {
   EXPECT_EQ((*steps)[3].kind, ScriptStep::Kind::kClose);
 }
 
+TEST(StandinScriptTest, CrashesNameTheirKindAndThread) {
+  std::string error;
+  auto steps = ParseDartScript("crash stack-overflow\ncrash terminate worker\n", &error);
+  ASSERT_TRUE(steps.has_value()) << error;
+  ASSERT_EQ(steps->size(), 2u);
+  EXPECT_EQ((*steps)[0].kind, ScriptStep::Kind::kCrash);
+  EXPECT_EQ((*steps)[0].crash, CrashKind::kStackOverflow);
+  EXPECT_FALSE((*steps)[0].on_worker);
+  EXPECT_EQ((*steps)[1].crash, CrashKind::kTerminate);
+  EXPECT_TRUE((*steps)[1].on_worker);
+}
+
 TEST(StandinScriptTest, AnEmptyRawMessageIsAllowed) {
   std::string error;
   auto steps = ParseDartScript("raw empty\n", &error);
@@ -118,7 +130,10 @@ TEST(StandinScriptTest, FaultsNameTheirLine) {
       {"sleep -5\n", "line 1: sleep needs"},
       {"sleep 5ms\n", "line 1: sleep needs"},
       {"exit now\n", "line 1: exit takes no argument"},
-      {"jump 3\n", "line 1: unknown command 'jump'"}};
+      {"jump 3\n", "line 1: unknown command 'jump'"},
+      {"crash\n", "line 1: unknown crash ''"},
+      {"crash melt\n", "line 1: unknown crash 'melt'"},
+      {"crash terminate later\n", "line 1: crash takes only 'worker'"}};
   for (const auto& [script, message] : cases) {
     std::string error;
     EXPECT_FALSE(ParseDartScript(script, &error).has_value()) << script;

@@ -109,4 +109,23 @@ TEST_F(LogConcurrencyTest, RotationUnderContentionLosesNoRecord) {
   EXPECT_EQ(CheckRecords(lines), kThreads * kRecordsPerThread);
 }
 
+TEST_F(LogConcurrencyTest, ACrashReportGivesUpOnALockThatIsNeverReleasedAndWritesOnceItIsFree) {
+  auto logger = MakeInitializedLogger();
+  std::unique_lock<std::mutex> held(NativeLoggerTestPeer::RecordLock(*logger));
+  bool written = true;
+  // Another thread, as a crash report would be: the lock is not recursive.
+  std::thread([&] {
+    written = logger->LogWithin(LogLevel::kError, "blocked", "Main", std::chrono::milliseconds(50));
+  }).join();
+  EXPECT_FALSE(written);
+  held.unlock();
+  ConsoleCapture console;
+  EXPECT_TRUE(logger->LogWithin(LogLevel::kError, "free", "Main", std::chrono::milliseconds(50)));
+  console.Finish();
+  const auto lines = ReadLines(LogFile(*logger));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_THAT(lines.back(), testing::EndsWith("[ERROR] [Main] [E] free"));
+  EXPECT_EQ(ReadFileBytes(LogFile(*logger)).find("blocked"), std::string::npos);
+}
+
 }  // namespace

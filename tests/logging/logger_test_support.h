@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ class NativeLoggerTestPeer {
     return logger.log_file_path_;
   }
   static bool FileOpen(const NativeLogger& logger) { return logger.log_file_.is_open(); }
+  static std::mutex& RecordLock(NativeLogger& logger) { return logger.log_mutex_; }
 };
 
 // A time point for a local calendar time (DST is left to the C library).

@@ -1,0 +1,22 @@
+// Where the log files live: the "logs" directory beside the executable. The
+// crash dumps and the tray's log-folder command use the same place.
+#ifndef VELQA_LOGGING_LOG_DIRECTORY_H_
+#define VELQA_LOGGING_LOG_DIRECTORY_H_
+
+#include <filesystem>
+#include <string_view>
+
+namespace velqa::logging {
+
+inline constexpr char kLogDirectoryName[] = "logs";
+
+// The log directory beside the UTF-8 `install_directory`.
+std::filesystem::path LogDirectoryBeside(std::string_view install_directory);
+
+// The log directory beside the running executable, or an empty path when the
+// executable's directory is unknown. Any thread.
+std::filesystem::path LogDirectory();
+
+}  // namespace velqa::logging
+
+#endif  // VELQA_LOGGING_LOG_DIRECTORY_H_

@@ -1,0 +1,59 @@
+#include "standins/flutter_windows/host_crash_win.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <exception>
+#include <thread>
+
+namespace velqa::standin {
+namespace {
+
+// Volatile, so the compiler can neither see the fault coming nor drop it.
+int* volatile null_target = nullptr;
+volatile bool keep_recursing = true;
+
+int Recurse(int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  if (!keep_recursing) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+
+void ExecuteIllegalInstruction() {
+  // ud2, the instruction defined to be invalid, on a page of its own.
+  void* page = ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+  if (page == nullptr) return;
+  const unsigned char ud2[] = {0x0F, 0x0B};
+  std::memcpy(page, ud2, sizeof(ud2));
+  reinterpret_cast<void (*)()>(page)();
+}
+
+void Crash(CrashKind kind) {
+  switch (kind) {
+    case CrashKind::kAccessViolation:
+      *null_target = 1;
+      break;
+    case CrashKind::kStackOverflow:
+      Recurse(0);
+      break;
+    case CrashKind::kIllegalInstruction:
+      ExecuteIllegalInstruction();
+      break;
+    case CrashKind::kTerminate:
+      std::terminate();
+  }
+}
+
+}  // namespace
+
+void CrashHost(CrashKind kind, bool on_worker) {
+  if (!on_worker) {
+    Crash(kind);
+    return;
+  }
+  std::thread worker([kind] { Crash(kind); });
+  worker.join();
+}
+
+}  // namespace velqa::standin
