@@ -2,7 +2,9 @@
 #   - below "张三/Velqa电商助手": logs/velqa_<date>.log appears beside the copy
 #     and holds the records, with the Chinese path written as UTF-8;
 #   - below a directory so deep that the executable's path is longer than 260
-#     characters: Initialize reports the unknown install directory.
+#     characters: Initialize reports the unknown install directory;
+#   - under Wine, at the root of a drive letter mapped to a scratch directory:
+#     the logs go to V:\logs, not to the drive-relative V:logs.
 # Arguments: PROBE (built probe), WORK (scratch directory), RUNNER (emulator or empty).
 cmake_minimum_required(VERSION 3.25)
 
@@ -69,6 +71,39 @@ endif()
 string(FIND "${stdout}" "[NativeLogger] 探针记录" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "records after the failure must still reach standard output:\n${stdout}")
+endif()
+
+# An executable at a drive root. Under Wine a drive letter of the test's own
+# prefix is pointed at a scratch directory for the run.
+if(RUNNER)
+  if(DEFINED ENV{WINEPREFIX})
+    set(prefix "$ENV{WINEPREFIX}")
+  else()
+    get_filename_component(prefix "${RUNNER}/../../build/wineprefix" ABSOLUTE)
+  endif()
+  set(drive_root "${WORK}/drive_root")
+  file(MAKE_DIRECTORY "${drive_root}")
+  file(COPY_FILE "${PROBE}" "${drive_root}/${probe_name}")
+  set(drive "${prefix}/dosdevices/v:")
+  file(REMOVE "${drive}")
+  file(CREATE_LINK "${drive_root}" "${drive}" SYMBOLIC)
+  execute_process(COMMAND "${RUNNER}" "V:\\${probe_name}" WORKING_DIRECTORY "${WORK}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
+  file(REMOVE "${drive}")
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "probe at the root of V: failed (${rc}):\n${stdout}\n${stderr}")
+  endif()
+  file(GLOB logs "${drive_root}/logs/velqa_*.log")
+  list(LENGTH logs count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one day file in V:\\logs, found: ${logs}")
+  endif()
+  file(READ "${logs}" content)
+  string(TOLOWER "${content}" content)
+  string(FIND "${content}" "日志文件路径: v:\\logs\\velqa_" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the log file is not named V:\\logs\\...:\n${content}")
+  endif()
 endif()
 
 file(REMOVE_RECURSE "${WORK}")
