@@ -33,39 +33,62 @@ std::shared_ptr<FlutterDesktopMessenger> RetainMessenger(FlutterDesktopMessenger
       [](FlutterDesktopMessengerRef m) { FlutterDesktopMessengerRelease(m); });
 }
 
-void Respond(PendingResponse& pending, const uint8_t* reply, size_t reply_size) {
-  FlutterDesktopMessengerRef messenger = pending.messenger.get();
+void Respond(FlutterDesktopMessengerRef messenger,
+             const FlutterDesktopMessageResponseHandle*& handle, const uint8_t* reply,
+             size_t reply_size) {
   // The lock keeps the engine from going away between the availability test
   // and the send.
   FlutterDesktopMessengerRef locked = FlutterDesktopMessengerLock(messenger);
   if (!FlutterDesktopMessengerIsAvailable(messenger)) {
     // The engine has ended; the Dart side is gone and waits for nothing.
-  } else if (pending.handle == nullptr) {
+  } else if (handle == nullptr) {
     internal::WriteErrorLine("Error: Response can be set only once. Ignoring duplicate response.");
   } else {
-    FlutterDesktopMessengerSendResponse(messenger, pending.handle, reply, reply_size);
-    pending.handle = nullptr;
+    FlutterDesktopMessengerSendResponse(messenger, handle, reply, reply_size);
+    handle = nullptr;
   }
   if (locked != nullptr) FlutterDesktopMessengerUnlock(locked);
 }
 
+// After a handler has thrown: the Dart caller still waits, so it gets the empty
+// (not implemented) answer, unless it has been answered or a copy of the reply
+// lives on elsewhere and may still answer. Only the empty answer is neutral to
+// every codec; a method channel answers with an error envelope before this.
+void AnswerAbandonedMessage(FlutterDesktopMessengerRef messenger,
+                            const FlutterDesktopMessage* message,
+                            const std::shared_ptr<PendingResponse>& pending) {
+  if (pending == nullptr) {
+    // Failed before the handler ran; the handle was never handed out.
+    const FlutterDesktopMessageResponseHandle* handle = message->response_handle;
+    Respond(messenger, handle, nullptr, 0);
+  } else if (pending.use_count() == 1 && pending->handle != nullptr) {
+    Respond(pending->messenger.get(), pending->handle, nullptr, 0);
+  }
+}
+
 // Called by the embedding on the platform thread for every message of a
-// channel with a handler; user_data is the stored handler.
+// channel with a handler; user_data is the handler's map entry.
 void MessageTrampoline(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message,
                        void* user_data) {
+  std::shared_ptr<PendingResponse> pending;
   try {
-    auto pending = std::make_shared<PendingResponse>(
+    // A copy: the handler may remove or replace itself, which must not free
+    // it while it runs.
+    const auto handler =
+        *static_cast<const std::shared_ptr<const BinaryMessageHandler>*>(user_data);
+    pending = std::make_shared<PendingResponse>(
         PendingResponse{RetainMessenger(messenger), message->response_handle});
     BinaryReply reply = [pending](const uint8_t* bytes, size_t size) {
-      Respond(*pending, bytes, size);
+      Respond(pending->messenger.get(), pending->handle, bytes, size);
     };
-    const auto& handler = *static_cast<const BinaryMessageHandler*>(user_data);
-    handler(message->message, message->message_size, std::move(reply));
+    (*handler)(message->message, message->message_size, std::move(reply));
+    return;
   } catch (const std::exception& e) {
     internal::WriteErrorLine(std::string("Message handler failed: ") + e.what());
   } catch (...) {
     internal::WriteErrorLine("Message handler failed with an unknown exception.");
   }
+  AnswerAbandonedMessage(messenger, message, pending);
 }
 
 // Called by the embedding once per successful SendWithReply.
@@ -110,8 +133,8 @@ void BinaryMessengerImpl::SetMessageHandler(const std::string& channel,
     }
     return;
   }
-  BinaryMessageHandler& stored = handlers_[channel];
-  stored = std::move(handler);
+  SharedHandler& stored = handlers_[channel];
+  stored = std::make_shared<const BinaryMessageHandler>(std::move(handler));
   if (messenger_ != nullptr) {
     FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), &MessageTrampoline, &stored);
   }

@@ -4,14 +4,16 @@
 // that answers at most once, from any thread, and only while the engine lives.
 //
 // Threads: construction, SetMessageHandler, Send, the handlers and the
-// destructor run on the platform thread. The BinaryReply handed to a handler
-// may be called and destroyed on any thread.
+// destructor run on the platform thread. A handler may install, replace or
+// remove any handler, its own included, while it runs. The BinaryReply handed
+// to a handler may be called and destroyed on any thread.
 #ifndef VELQA_CHANNEL_BINARY_MESSENGER_IMPL_H_
 #define VELQA_CHANNEL_BINARY_MESSENGER_IMPL_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "channel/binary_messenger.h"
@@ -36,9 +38,12 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessengerRef messenger_;
-  // std::map nodes never move, so a handler's address stays valid for as long
-  // as its entry exists, also when the handler is replaced in place.
-  std::map<std::string, BinaryMessageHandler> handlers_;
+  // std::map nodes never move, so an entry's address stays valid for as long
+  // as the entry exists, also when the handler is replaced in place; that
+  // address is the embedding's user data. The handler itself is shared so that
+  // a running call keeps it alive when it removes or replaces itself.
+  using SharedHandler = std::shared_ptr<const BinaryMessageHandler>;
+  std::map<std::string, SharedHandler> handlers_;
 };
 
 }  // namespace flutter

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <functional>
 
 namespace flutter {
 namespace {
@@ -90,10 +89,9 @@ int Compare(const EncodableValue& lhs, const EncodableValue& rhs) {
     case 11:
       return CompareMaps(*std::get_if<EncodableMap>(&lhs), *std::get_if<EncodableMap>(&rhs));
     case 12: {
-      const void* left = &*std::get_if<CustomEncodableValue>(&lhs);
-      const void* right = &*std::get_if<CustomEncodableValue>(&rhs);
-      std::less<const void*> less;
-      return less(left, right) ? -1 : (less(right, left) ? 1 : 0);
+      const auto& left = *std::get_if<CustomEncodableValue>(&lhs);
+      const auto& right = *std::get_if<CustomEncodableValue>(&rhs);
+      return left < right ? -1 : (right < left ? 1 : 0);
     }
     case 13:
       return CompareSequences(*std::get_if<std::vector<float>>(&lhs), *std::get_if<std::vector<float>>(&rhs),

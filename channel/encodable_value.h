@@ -9,6 +9,7 @@
 #include <any>
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <typeinfo>
@@ -41,7 +42,10 @@ class CustomEncodableValue {
   const std::any& value() const { return value_; }
   const std::type_info& type() const noexcept { return value_.type(); }
 
-  bool operator<(const CustomEncodableValue& other) const { return this < &other; }
+  // std::less, not <: only it gives a total order over unrelated objects.
+  bool operator<(const CustomEncodableValue& other) const {
+    return std::less<const CustomEncodableValue*>()(this, &other);
+  }
   bool operator==(const CustomEncodableValue& other) const { return this == &other; }
 
  private:

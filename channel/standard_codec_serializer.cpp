@@ -43,11 +43,18 @@ constexpr size_t kMaxReservedElements = 64;
 constexpr int kMaxNestingDepth = 256;
 
 thread_local int read_depth = 0;
+// Set once a value has been refused for its depth: the rest of the message is
+// ignored, so enclosing collections stop instead of filling in their missing
+// elements one invalid-read line at a time. Cleared when the outermost read
+// ends.
+thread_local bool rest_ignored = false;
 
 class ReadDepthScope {
  public:
   ReadDepthScope() { ++read_depth; }
-  ~ReadDepthScope() { --read_depth; }
+  ~ReadDepthScope() {
+    if (--read_depth == 0) rest_ignored = false;
+  }
   ReadDepthScope(const ReadDepthScope&) = delete;
   ReadDepthScope& operator=(const ReadDepthScope&) = delete;
   // Tags above the standard ones are refused as well: only a derived
@@ -126,9 +133,13 @@ void SkipRest(ByteStreamReader* stream) {
 }
 
 // True while an element can still be read or may still be missing; false once
-// the input has ended and this collection has used up its missing elements.
+// the input has ended and this collection has used up its missing elements,
+// or once the rest of the message is ignored.
 template <typename Source>
 bool MoreElementsAllowed(const Source& source, size_t* missing) {
+  if (rest_ignored) {
+    return false;
+  }
   if (source.Remaining() != 0) {
     return true;
   }
@@ -317,12 +328,16 @@ const StandardCodecSerializer& StandardCodecSerializer::GetInstance() {
 
 EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
   ReadDepthScope depth;
+  if (rest_ignored) {
+    return EncodableValue();  // e.g. the value of a map entry whose key was refused
+  }
   const uint8_t type = IsPlainBufferReader(*stream)
                            ? BufferSource(static_cast<ByteBufferStreamReader*>(stream)).Byte()
                            : stream->ReadByte();
   if (depth.Refuses(type)) {
     internal::ReportNestingTooDeep(kMaxNestingDepth);
     SkipRest(stream);
+    rest_ignored = true;
     return EncodableValue();
   }
   return ReadValueOfType(type, stream);

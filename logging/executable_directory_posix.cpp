@@ -11,7 +11,8 @@ std::string ExecutableDirectory() {
   if (length <= 0 || static_cast<std::size_t>(length) >= kExecutablePathCapacity) return {};
   std::string path(buffer, static_cast<std::size_t>(length));
   const std::size_t slash = path.rfind('/');
-  if (slash != std::string::npos) path.resize(slash);
+  // An executable in "/" keeps the slash: the empty string means "unknown".
+  if (slash != std::string::npos) path.resize(slash == 0 ? 1 : slash);
   return path;
 }
 

@@ -23,9 +23,7 @@ std::string ExecutableDirectory() {
   const DWORD length = GetModuleFileNameW(nullptr, buffer, kExecutablePathCapacity);
   // 0 is failure; a full buffer means the path was cut short.
   if (length == 0 || length >= kExecutablePathCapacity) return {};
-  std::wstring_view path(buffer, length);
-  const std::size_t backslash = path.rfind(L'\\');
-  if (backslash != std::wstring_view::npos) path = path.substr(0, backslash);
+  const std::wstring_view path = DirectoryOfWindowsPath(std::wstring_view(buffer, length));
   return Utf8FromWide(path.data(), static_cast<int>(path.size()));
 }
 

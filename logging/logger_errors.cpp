@@ -2,9 +2,13 @@
 
 #include <cstdio>
 
+#include "logging/stderr_lock.h"
+
 namespace velqa::logging {
 
 void ReportToStderr(std::string_view text, std::string_view detail) {
+  // Several calls, one line: no other thread's line may fall between them.
+  const StderrLock whole_line;
   std::fwrite(text.data(), 1, text.size(), stderr);
   if (!detail.empty()) std::fwrite(detail.data(), 1, detail.size(), stderr);
   std::fputc('\n', stderr);

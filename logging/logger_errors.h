@@ -7,7 +7,8 @@
 
 namespace velqa::logging {
 
-// Writes `text`, then `detail`, then a line break to standard error and flushes.
+// Writes `text`, then `detail`, then a line break to standard error as one
+// whole line, and flushes. Any thread.
 void ReportToStderr(std::string_view text, std::string_view detail = {});
 
 }  // namespace velqa::logging

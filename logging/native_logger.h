@@ -16,6 +16,7 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "logging/log_environment.h"
@@ -78,7 +79,8 @@ class NativeLogger {
   // Records written to the file; every 100th triggers the size check.
   std::int32_t record_count_ = 0;
   // "YYYY-MM-DD HH:MM:SS" of cached_second_, reused while the second lasts.
-  std::time_t cached_second_ = -1;
+  // Empty until the first timestamp: every time_t value is a real second.
+  std::optional<std::time_t> cached_second_;
   std::string cached_seconds_text_;
   // Reused for every record; guarded by log_mutex_.
   std::string timestamp_buffer_;

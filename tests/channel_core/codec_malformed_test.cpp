@@ -26,6 +26,10 @@ Decoded DecodeCapturing(const Bytes& bytes) {
   return decoded;
 }
 
+constexpr char kNestingLine[] =
+    "Nesting deeper than 256 in StandardCodecSerializer::ReadValue; ignoring the rest of the "
+    "message.";
+
 std::vector<std::string> InvalidReads(size_t count) {
   return std::vector<std::string>(count, kInvalidRead);
 }
@@ -185,9 +189,20 @@ TEST(CodecMalformed, DeepNestingIsDecodedUpToTheLimit) {
   bytes.push_back(0x00);
   const Decoded deep = DecodeCapturing(bytes);
   EXPECT_EQ(ListDepth(deep.value), 256);  // the 257th list became null
-  EXPECT_EQ(deep.lines,
-            std::vector<std::string>{"Nesting deeper than 256 in StandardCodecSerializer::ReadValue; "
-                                     "ignoring the rest of the message."});
+  EXPECT_EQ(deep.lines, std::vector<std::string>{kNestingLine});
+}
+
+TEST(CodecMalformed, RestOfTheMessageAfterTheNestingLimitIsIgnored) {
+  // Every level announces more entries than it holds; once the limit is hit,
+  // no enclosing collection may go on to fill in its missing ones.
+  for (const char* level : {"0D 02", "0C 03", "0D FF FF FF FF FF"}) {
+    Bytes bytes;
+    for (int i = 0; i < 300; ++i) {
+      for (uint8_t b : Hex(level)) bytes.push_back(b);
+    }
+    const Decoded deep = DecodeCapturing(bytes);
+    EXPECT_EQ(deep.lines, std::vector<std::string>{kNestingLine}) << level;
+  }
 }
 
 }  // namespace

@@ -90,6 +90,12 @@ TEST(EncodableValueOrder, CustomValuesCompareByWrapperIdentity) {
   EXPECT_EQ(a, a);
   EXPECT_NE(a, b);
   EXPECT_NE(a < b, b < a);
+  // The wrappers' own order is the one the values use.
+  const auto& wrapped_a = std::get<CustomEncodableValue>(a);
+  const auto& wrapped_b = std::get<CustomEncodableValue>(b);
+  EXPECT_EQ(wrapped_a < wrapped_b, a < b);
+  EXPECT_EQ(wrapped_b < wrapped_a, b < a);
+  EXPECT_FALSE(wrapped_a < wrapped_a);
 }
 
 TEST(EncodableValueOrder, MapIteratesKeysAscendingAndHoldsOneEntryPerKey) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,6 +119,42 @@ TEST_F(MethodChannelTest, ResultDroppedUnansweredReportsTheLeakAndSendsNothing) 
   Install([](const MethodCall<>&, std::unique_ptr<MethodResult<>>) {});
   EXPECT_EQ(Deliver(CallBytes("m")), std::vector<std::string>{kLeakLine});
   EXPECT_TRUE(messenger_.replies().empty());
+}
+
+TEST_F(MethodChannelTest, HandlerThatThrowsStillAnswersExactlyOnce) {
+  // Unanswered: the unwound result answers the handler-failure error itself.
+  // Already answered: that answer stays the only one.
+  for (const bool answer_first : {false, true}) {
+    RecordingMessenger messenger;
+    MethodChannel<> channel(&messenger, kChannel, &StandardMethodCodec::GetInstance());
+    channel.SetMethodCallHandler([&](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+      if (answer_first) result->Success();
+      throw std::runtime_error("handler fault");
+    });
+    std::vector<std::string> lines = StderrLinesOf(
+        [&] { EXPECT_THROW(messenger.Deliver(kChannel, CallBytes("m")), std::runtime_error); });
+    EXPECT_EQ(lines, std::vector<std::string>{});
+    const auto replies = messenger.replies();
+    ASSERT_EQ(replies.size(), 1u);
+    const Bytes expected = answer_first
+                               ? Hex("00 00")
+                               : *StandardMethodCodec::GetInstance().EncodeErrorEnvelope(
+                                     flutter::kHandlerFailedCode, flutter::kHandlerFailedMessage);
+    EXPECT_EQ(ToHex(replies[0].bytes), ToHex(expected)) << answer_first;
+  }
+}
+
+TEST_F(MethodChannelTest, ResultKeptByAHandlerThatThrowsIsLeftToItsKeeper) {
+  std::unique_ptr<MethodResult<>> kept;
+  Install([&](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+    kept = std::move(result);
+    throw std::runtime_error("after handing the result on");
+  });
+  EXPECT_THROW(messenger_.Deliver(kChannel, CallBytes("m")), std::runtime_error);
+  EXPECT_TRUE(messenger_.replies().empty());
+  kept->Success();
+  ASSERT_EQ(messenger_.replies().size(), 1u);
+  EXPECT_EQ(ToHex(messenger_.replies()[0].bytes), "00 00");
 }
 
 TEST_F(MethodChannelTest, ResultMayBeAnsweredLaterOnAnotherThread) {

@@ -5,11 +5,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "channel/method_channel.h"
+#include "channel/standard_method_codec.h"
 #include "tests/embedding/fake_embedding.h"
 #include "tests/embedding/probe.h"
 
@@ -178,6 +182,49 @@ TEST_F(BinaryMessengerImplTest, ExceptionFromAHandlerStaysOnOurSide) {
   EXPECT_NO_THROW(fake_.Deliver(kChannel, {1}));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Message handler failed: boom\n");
   EXPECT_EQ(fake_.messenger_refs, 0);
+  // The caller is not left waiting: it gets the empty answer.
+  ASSERT_EQ(fake_.responses.size(), 1u);
+  EXPECT_TRUE(fake_.responses[0].data_was_null);
+}
+
+// A one-shot channel takes itself down, or a handler puts another in its
+// place, while it runs: what it captured stays alive until it returns.
+TEST_F(BinaryMessengerImplTest, HandlerMayRemoveOrReplaceItselfWhileRunning) {
+  for (const bool replace : {false, true}) {
+    fake_.Reset();
+    const std::string state(100, replace ? 'r' : 'o');  // on the heap
+    messenger_.SetMessageHandler(kChannel, [this, replace, state, probe = MakeProbe("handler")](
+                                               const uint8_t*, size_t, BinaryReply reply) {
+      messenger_.SetMessageHandler(
+          kChannel,
+          replace ? BinaryMessageHandler([](const uint8_t*, size_t, BinaryReply) {}) : nullptr);
+      reply(reinterpret_cast<const uint8_t*>(state.data()), state.size());
+      fake_.Record("handler returns");
+    });
+    fake_.Deliver(kChannel, {1});
+
+    EXPECT_THAT(fake_.Events(), ElementsAre("handler returns", "handler freed")) << replace;
+    ASSERT_EQ(fake_.responses.size(), 1u);
+    EXPECT_EQ(std::string(fake_.responses[0].bytes.begin(), fake_.responses[0].bytes.end()), state);
+    EXPECT_EQ(fake_.callbacks.count(kChannel), replace ? 1u : 0u);
+  }
+}
+
+// Through a method channel the throwing handler's caller gets the error, and
+// only that: the messenger's own fallback sees the message answered.
+TEST_F(BinaryMessengerImplTest, ThrowingMethodHandlerIsAnsweredWithOneError) {
+  MethodChannel<> channel(&messenger_, kChannel, &StandardMethodCodec::GetInstance());
+  channel.SetMethodCallHandler([](const MethodCall<>&, std::unique_ptr<MethodResult<>>) {
+    throw std::runtime_error("handler fault");
+  });
+  const auto call =
+      StandardMethodCodec::GetInstance().EncodeMethodCall(MethodCall<>("get_vpn_status", nullptr));
+  ::testing::internal::CaptureStderr();
+  fake_.Deliver(kChannel, *call);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Message handler failed: handler fault\n");
+  ASSERT_EQ(fake_.responses.size(), 1u);
+  EXPECT_EQ(fake_.responses[0].bytes, *StandardMethodCodec::GetInstance().EncodeErrorEnvelope(
+                                          kHandlerFailedCode, kHandlerFailedMessage));
 }
 
 // Replies are sent from many threads while the engine ends part way: every

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "logging/logger_errors.h"
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
@@ -126,6 +128,34 @@ TEST_F(LogConcurrencyTest, ACrashReportGivesUpOnALockThatIsNeverReleasedAndWrite
   ASSERT_FALSE(lines.empty());
   EXPECT_THAT(lines.back(), testing::EndsWith("[ERROR] [Main] [E] free"));
   EXPECT_EQ(ReadFileBytes(LogFile(*logger)).find("blocked"), std::string::npos);
+}
+
+TEST(LoggerStderrTest, LinesFromSeveralThreadsStayWhole) {
+  // Each line is written in pieces (text, detail, line break); no other
+  // thread's line may fall between them.
+  constexpr int kLinesPerThread = 400;
+  std::set<std::string> expected;
+  for (int t = 0; t < kThreads; ++t) {
+    expected.insert("NativeLogger: 写入日志失败: " + std::string(120, static_cast<char>('a' + t)));
+  }
+  ConsoleCapture console;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      const std::string detail(120, static_cast<char>('a' + t));
+      for (int i = 0; i < kLinesPerThread; ++i) {
+        velqa::logging::ReportToStderr("NativeLogger: 写入日志失败: ", detail);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  console.Finish();
+
+  const auto lines = SplitLines(console.err());
+  EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kLinesPerThread));
+  int torn = 0;
+  for (const auto& line : lines) torn += expected.count(line) == 0 ? 1 : 0;
+  EXPECT_EQ(torn, 0) << console.err().substr(0, 2000);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // The record line: layout, levels, timestamps and where records go.
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "logging/local_time.h"
 #include "logging/log_format.h"
 #include "tests/logging/logger_test_support.h"
 
@@ -75,6 +78,23 @@ TEST_F(LogRecordTest, MillisecondsArePaddedAndTruncatedAndFollowTheClock) {
   EXPECT_EQ(lines[4], "[2025-12-31 23:59:58.999] [DEBUG] [T] [D] b");
   EXPECT_EQ(lines[5], "[2026-01-01 00:00:00.000] [DEBUG] [T] [D] c");
   EXPECT_EQ(lines[6], "[2026-01-01 00:00:00.040] [DEBUG] [T] [D] d");
+}
+
+TEST_F(LogRecordTest, FirstRecordInTheSecondBeforeTheEpochGetsItsTime) {
+  // 1969-12-31 23:59:59 UTC is time_t -1, a real second like any other: the
+  // formatted-second cache must not take it for one it already holds.
+  std::tm local{};
+  if (!velqa::logging::ToLocalTime(-1, local)) GTEST_SKIP() << "no local time before 1970";
+  const auto time = std::chrono::system_clock::from_time_t(-1) + std::chrono::milliseconds(500);
+  clock_->Set(time);
+  auto logger = MakeLogger();
+  ConsoleCapture console;
+  ASSERT_TRUE(logger->Initialize());
+  console.Finish();
+  const auto lines = ReadLines(LogFile(*logger));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "[" + velqa::logging::FormatLocalTime(time, "%Y-%m-%d %H:%M:%S") +
+                          ".500] [INFO] [NativeLogger] [I] NativeLogger初始化成功");
 }
 
 TEST_F(LogRecordTest, MultiLineMessageIsWrittenUnescaped) {

@@ -1,10 +1,13 @@
 // Initialize: where the file goes, what it starts with, and how set-up fails.
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <string_view>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "logging/executable_directory.h"
 #include "logging/utf8_path.h"
 #include "tests/logging/logger_test_support.h"
 
@@ -17,6 +20,25 @@ using velqa::logging::PathFromUtf8;
 namespace {
 
 using LoggerSetupTest = LoggerTest;
+
+TEST(ExecutableDirectoryTest, WindowsDirectoryKeepsTheSeparatorOfARoot) {
+  const struct {
+    std::wstring_view module_path;
+    std::wstring_view directory;
+  } cases[] = {
+      {L"C:\\Program Files\\Velqa\\velqa_assistant.exe", L"C:\\Program Files\\Velqa"},
+      // "E:" would be the current directory of drive E, and "E:logs" below it.
+      {L"E:\\velqa_assistant.exe", L"E:\\"},
+      {L"\\\\?\\E:\\velqa_assistant.exe", L"\\\\?\\E:\\"},
+      {L"\\velqa_assistant.exe", L"\\"},
+      {L"\\\\server\\share\\velqa_assistant.exe", L"\\\\server\\share"},
+      {L"velqa_assistant.exe", L"velqa_assistant.exe"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::wstring(velqa::logging::DirectoryOfWindowsPath(c.module_path)),
+              std::wstring(c.directory));
+  }
+}
 
 TEST_F(LoggerSetupTest, CreatesLogsDirectoryAndDayFileWithStartupRecordsInOrder) {
   auto logger = MakeLogger();
