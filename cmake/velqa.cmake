@@ -8,6 +8,14 @@ function(velqa_warnings target)
   endif()
 endfunction()
 
+# A Windows program entered at wmain or wWinMain: GCC's MinGW linker has to be
+# told (-municode); MSVC's linker picks the wide entry point by itself.
+function(velqa_wide_entry target)
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
+  endif()
+endfunction()
+
 # Collects the .cpp files below DIR for this platform: files ending in
 # _win.cpp build only for Windows, files ending in _posix.cpp only elsewhere.
 function(velqa_platform_sources out dir)

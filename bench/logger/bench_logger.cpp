@@ -12,12 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,42 @@ class CollectingReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::vector<double>> rates_;
 };
 
+// Writes through a descriptor as it stands, at its current offset. The table
+// goes to the caller's standard output, which may be a file that the caller,
+// and the benchmarks run before this one, have written to: opening it anew
+// would truncate it or write over their output.
+class DescriptorBuffer : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+  ~DescriptorBuffer() override { sync(); }
+
+ protected:
+  int overflow(int c) override {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  int sync() override {
+    const char* next = pbase();
+    while (next < pptr()) {
+      const ssize_t written = write(fd_, next, static_cast<std::size_t>(pptr() - next));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return -1;
+      next += written;
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return 0;
+  }
+
+ private:
+  int fd_;
+  char buffer_[4096];
+};
+
 std::string RunName(const char* base, int threads) {
   std::string name(base);
   name += '/';
@@ -158,7 +195,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   close(null_fd);
-  std::ofstream table("/proc/self/fd/" + std::to_string(table_fd));
+  DescriptorBuffer table_buffer(table_fd);
+  std::ostream table(&table_buffer);
 
   const fs::path bin = fs::canonical("/proc/self/exe").parent_path();
   g_out_dir = bin / "bench_logger_out";
