@@ -25,10 +25,11 @@ bool WriteTextFile(const std::string& path, const std::string& contents, std::st
 
 // What this process holds of files, pipes and devices, one line each:
 // "<number> <kind> <detail>". Kind "standard" is one of the standard streams;
-// on Windows "directory" is a directory handle (the current directory);
-// everything else is "other" (Linux: any descriptor above 2). Windows has no
-// list of a process's handles, so there every handle value in the range a
-// process uses is tried.
+// on Windows "directory" is a directory handle (the current directory) and
+// "console" a character device (the console the system makes for a process
+// started without a window); everything else is "other" (Linux: any
+// descriptor above 2). Windows has no list of a process's handles, so there
+// every handle value in the range a process uses is tried.
 std::vector<std::string> HeldHandles();
 
 // Writes every byte; false once the reader has gone (the stand-in then keeps

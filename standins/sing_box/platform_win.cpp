@@ -111,6 +111,9 @@ std::vector<std::string> HeldHandles() {
       kind = "standard";
     }
     std::string detail = type == FILE_TYPE_PIPE ? "pipe" : type == FILE_TYPE_CHAR ? "char" : "disk";
+    // The console that the system makes for a process started without a
+    // window is not the parent's.
+    if (kind == "other" && type == FILE_TYPE_CHAR) kind = "console";
     if (type == FILE_TYPE_DISK) {
       BY_HANDLE_FILE_INFORMATION info{};
       if (kind == "other" && GetFileInformationByHandle(handle, &info) &&
