@@ -465,7 +465,6 @@ vpn_os::ProcessResult FakeVpnOs::StartProcess(const vpn_os::ProcessLaunch& launc
   next_process_id_ += 4;
   process.image_name = FileNameOf(launch.executable);
   process.own = true;
-  process.suspended = launch.start_suspended;
   process.output = output->pipe;
   process.output->buffer += script.output;
   ++process.output->child_writers;
@@ -488,7 +487,6 @@ vpn_os::Status FakeVpnOs::ResumeProcess(vpn_os::NativeHandle thread) {
   if (handle == nullptr || handle->kind != HandleKind::kThread) {
     return vpn_os::Status::Failure(kErrorInvalidParameter);
   }
-  if (Process* process = FindProcess(handle->process_id)) process->suspended = false;
   return vpn_os::Status::Success();
 }
 

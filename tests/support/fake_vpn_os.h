@@ -177,7 +177,6 @@ class FakeVpnOs : public vpn_os::VpnOs {
     std::string image_name;
     bool own = false;
     bool running = true;
-    bool suspended = false;
     std::uint32_t exit_code = 0;
     std::shared_ptr<Pipe> output;  // own children only
   };

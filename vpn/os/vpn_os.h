@@ -264,8 +264,8 @@ class VpnOs {
   // image name (PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION). It
   // stays bound to the process it was opened on, even if the id is reused.
   virtual HandleResult OpenProcessForTermination(std::uint32_t process_id) = 0;
-  // The image name of the process that `process` is bound to; fails once
-  // that process has ended.
+  // The image name of the process that `process` is bound to, not of
+  // whatever has its id now (Linux: fails once that process is reaped).
   virtual ImageNameResult ProcessImageName(NativeHandle process) = 0;
   virtual SnapshotResult SnapshotProcesses() = 0;
 
