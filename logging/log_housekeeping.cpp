@@ -57,8 +57,7 @@ void NativeLogger::CheckAndRotateLog() {
     if (!fs::exists(current)) {
       // Deleted under us: on POSIX the stream still writes into the unlinked
       // file, where nobody will ever read it. Start a fresh file by the name.
-      log_file_.close();
-      log_file_.open(current, std::ios::out | std::ios::app);
+      log_file_.open(current);
       return;
     }
     if (fs::file_size(current) <= kRotationThresholdBytes) return;
@@ -67,12 +66,20 @@ void NativeLogger::CheckAndRotateLog() {
     const fs::path rotated = FreeRotatedPath(current.parent_path(), stamp);
 
     log_file_.close();
-    if (environment_.rename) {
-      environment_.rename(current, rotated);
-    } else {
-      fs::rename(current, rotated);
+    try {
+      if (environment_.rename) {
+        environment_.rename(current, rotated);
+      } else {
+        fs::rename(current, rotated);
+      }
+    } catch (...) {
+      // Refused (another program holds the file without delete sharing):
+      // the rest of the day must not be lost, so go on appending to the
+      // current file; the next check tries again.
+      log_file_.open(current);
+      throw;
     }
-    log_file_.open(current, std::ios::out | std::ios::app);
+    log_file_.open(current);
     // The first record of the fresh file; dropped with a notice if it did not open.
     WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
                       /*releasable=*/nullptr);

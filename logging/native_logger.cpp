@@ -66,8 +66,7 @@ bool NativeLogger::Initialize() {
     const fs::path file_path = log_directory / ("velqa_" + date + ".log");
     log_file_path_ = velqa::logging::Utf8FromPath(file_path);
 
-    log_file_.open(file_path, std::ios::out | std::ios::app);
-    if (!log_file_.is_open()) {
+    if (!log_file_.open(file_path)) {
       ReportToStderr("NativeLogger: 无法打开日志文件: ", log_file_path_);
       return false;
     }
@@ -163,7 +162,7 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
     velqa::logging::AppendLogEntry(line, level, message, tag, timestamp_buffer_);
     line += '\n';
 
-    log_file_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    log_file_.write(line.data(), line.size());
     log_file_.flush();
     // Wraps instead of overflowing after 2^31 records.
     record_count_ =

@@ -14,12 +14,12 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "logging/log_environment.h"
+#include "logging/log_file.h"
 
 enum class LogLevel : int { kDebug = 0, kInfo, kWarning, kError, kFatal };
 
@@ -68,7 +68,7 @@ class NativeLogger {
   // Removes ".log" files not written for seven days. Takes log_mutex_ per record.
   void CleanupOldLogs();
 
-  std::ofstream log_file_;
+  velqa::logging::LogFile log_file_;
   // Serialises records: the file, the counter, rotation and the order of
   // records. A leaf lock but for console_mutex_, which is taken inside it.
   std::mutex log_mutex_;

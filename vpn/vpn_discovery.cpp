@@ -1,8 +1,10 @@
 // Finding the files shipped beside the executable: the sing-box executable in
-// "data" and the WinTun library in "wintun", chosen by the machine's native
-// processor architecture. Paths are UTF-8 text; on Windows they reach the
-// file system through the wide interface.
+// "data", chosen by the machine's native processor architecture (it runs as a
+// process of its own), and the WinTun library in "wintun", chosen by the
+// architecture of this process (it is loaded into it). Paths are UTF-8 text; on Windows they reach
+// the file system through the wide interface.
 #include <array>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -38,10 +40,9 @@ fs::path SingBoxCandidate(const fs::path& executable_directory, const std::strin
   return executable_directory / "data" / PathFromUtf8("sing-box-" + suffix + ".exe");
 }
 
-}  // namespace
-
-std::string VpnManager::GetSystemArchitecture() {
-  switch (os_.NativeArchitecture()) {
+// "x86", "x64" or "arm64" for a processor architecture code.
+std::string ArchitectureName(std::uint16_t code) {
+  switch (code) {
     case vpn_os::kArchitectureX86:
       return "x86";
     case vpn_os::kArchitectureAmd64:
@@ -51,6 +52,12 @@ std::string VpnManager::GetSystemArchitecture() {
     default:
       return "x64";
   }
+}
+
+}  // namespace
+
+std::string VpnManager::GetSystemArchitecture() {
+  return ArchitectureName(os_.NativeArchitecture());
 }
 
 std::string VpnManager::GetSingBoxExecutablePath() {
@@ -98,7 +105,9 @@ std::string VpnManager::GetWinTunDllPath() {
     LogRecord("Failed to get application path");
     return {};
   }
-  const std::string architecture = GetSystemArchitecture();
+  // The library is loaded into this process, so it must match the process's
+  // own architecture, which differs from the machine's under emulation.
+  const std::string architecture = ArchitectureName(os_.ProcessArchitecture());
   const fs::path path = executable.path.parent_path() / "wintun" /
                         PathFromUtf8("wintun_" + architecture + ".dll");
   const std::string text = Utf8FromPath(path);

@@ -110,6 +110,7 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
   launch.argv = {executable, "run", "-c", *config_path};
   launch.no_console_window = true;
   launch.high_priority = true;
+  launch.start_suspended = true;
 
   StopLogMonitor();
 
@@ -185,6 +186,13 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
     LogRecord("Process assigned to Job Object successfully");
   } else {
     LogRecord("Warning: Failed to assign process to Job Object");
+  }
+  // It was created suspended, so it is in the job before it runs: nothing it
+  // starts escapes the job, and it cannot exit before the assignment.
+  if (vpn_os::Status resumed = os_.ResumeProcess(process_info_.thread.get()); !resumed) {
+    ConsoleLine("VpnManager: Failed to resume process, error: " + std::to_string(resumed.error));
+    // A child that never runs would pass the stability check as healthy.
+    os_.Terminate(process_info_.process.get(), 0);
   }
 
   LogRecord("Waiting 1 second to verify process stability...");

@@ -70,6 +70,10 @@ bool VpnManager::TerminateProcessesByName(const std::string& image_name) {
     ConsoleLine("VpnManager: Found process: " + image_name + " (PID: " + pid + ")");
     vpn_os::HandleResult process = os_.OpenProcessForTermination(entry.process_id);
     if (!process.ok()) continue;
+    // The id is from the snapshot; by now it may belong to another program.
+    // The handle is bound to one process, so its name decides.
+    vpn_os::ImageNameResult opened = os_.ProcessImageName(process.handle.get());
+    if (!opened.ok || opened.image_name != image_name) continue;
     if (os_.Terminate(process.handle.get(), 0)) {
       ConsoleLine("VpnManager: Successfully terminated process PID: " + pid);
       terminated_any = true;

@@ -3,6 +3,9 @@
 // scripted by an optional "standin" object in the configuration:
 //   "stdout", "stderr"   text written once at start, in that order
 //   "burst_bytes"        that many bytes of line-structured output at start
+//   "report_handles"     a file that receives, before anything else happens,
+//                        what the process holds of files, pipes and devices
+//                        (one line each, see HeldHandles)
 //   "done_file"          a file created once the above is written (tells a
 //                        test that the reader has taken everything)
 //   "spawn_child"        true: start one more copy (same configuration, this
@@ -74,13 +77,19 @@ int Run(const std::vector<std::string>& args) {
     DefaultStartupLines();
     RunUntilEnded();
   }
+  if (const JsonValue* report = script->Find("report_handles")) {
+    std::string lines;
+    for (const std::string& line : HeldHandles()) lines += line + "\n";
+    if (!WriteTextFile(report->text, lines, &reason))
+      Fatal("write " + report->text + ": " + reason);
+  }
   if (const JsonValue* out = script->Find("stdout")) Write(Stream::kOut, out->text);
   if (const JsonValue* err = script->Find("stderr")) Write(Stream::kErr, err->text);
   if (const JsonValue* burst = script->Find("burst_bytes"); burst && burst->number > 0) {
     Burst(static_cast<unsigned long long>(burst->number));
   }
   if (const JsonValue* done = script->Find("done_file"); done && !NoSpawnRequested()) {
-    if (!CreateMarkerFile(done->text, &reason)) Fatal("create " + done->text + ": " + reason);
+    if (!WriteTextFile(done->text, "", &reason)) Fatal("create " + done->text + ": " + reason);
   }
   if (const JsonValue* spawn = script->Find("spawn_child");
       spawn && spawn->boolean && !NoSpawnRequested()) {

@@ -20,8 +20,17 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Reads the whole file at a UTF-8 path; on failure false and the reason.
 bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason);
 
-// Creates (or truncates) an empty file at a UTF-8 path.
-bool CreateMarkerFile(const std::string& path, std::string* reason);
+// Creates (or replaces) the file at a UTF-8 path with `contents`.
+bool WriteTextFile(const std::string& path, const std::string& contents, std::string* reason);
+
+// What this process holds of files, pipes and devices, one line each:
+// "<number> <kind> <detail>". Kind "standard" is one of the standard streams;
+// on Windows "directory" is a directory handle (the current directory) and
+// "console" a character device (the console the system makes for a process
+// started without a window); everything else is "other" (Linux: any
+// descriptor above 2). Windows has no list of a process's handles, so there
+// every handle value in the range a process uses is tried.
+std::vector<std::string> HeldHandles();
 
 // Writes every byte; false once the reader has gone (the stand-in then keeps
 // running silently, as a daemon whose log reader vanished would).

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -41,14 +42,35 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
   return true;
 }
 
-bool CreateMarkerFile(const std::string& path, std::string* reason) {
+bool WriteTextFile(const std::string& path, const std::string& contents, std::string* reason) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     *reason = std::strerror(errno);
     return false;
   }
+  const bool written =
+      write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+  if (!written) *reason = std::strerror(errno);
   close(fd);
-  return true;
+  return written;
+}
+
+std::vector<std::string> HeldHandles() {
+  std::vector<std::string> held;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return {"-1 other cannot list /proc/self/fd"};
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const int fd = std::atoi(entry->d_name);
+    if (fd == dirfd(dir)) continue;  // the listing itself
+    char target[4096];
+    const ssize_t length = readlink(("/proc/self/fd/" + std::string(entry->d_name)).c_str(), target,
+                                    sizeof target - 1);
+    target[length > 0 ? length : 0] = '\0';
+    held.push_back(std::to_string(fd) + (fd <= STDERR_FILENO ? " standard " : " other ") + target);
+  }
+  closedir(dir);
+  return held;
 }
 
 bool WriteAll(Stream stream, const char* data, size_t size) {

@@ -2,6 +2,8 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 #include "standins/sing_box/platform.h"
@@ -76,14 +78,57 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
   }
 }
 
-bool CreateMarkerFile(const std::string& path, std::string* reason) {
+bool WriteTextFile(const std::string& path, const std::string& contents, std::string* reason) {
   ScopedHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) {
     *reason = ErrorText(GetLastError());
     return false;
   }
+  DWORD written = 0;
+  if (!contents.empty() && (!WriteFile(file.get(), contents.data(),
+                                       static_cast<DWORD>(contents.size()), &written, nullptr) ||
+                            written != contents.size())) {
+    *reason = ErrorText(GetLastError());
+    return false;
+  }
   return true;
+}
+
+std::vector<std::string> HeldHandles() {
+  const HANDLE standard[] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                             GetStdHandle(STD_ERROR_HANDLE)};
+  std::vector<std::string> held;
+  // Handle values are multiples of 4; a young process uses few of them.
+  for (std::uintptr_t value = 4; value < (1u << 16); value += 4) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    DWORD flags = 0;
+    if (!GetHandleInformation(handle, &flags)) continue;
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_UNKNOWN) continue;  // not a file, pipe or device
+    std::string kind = "other";
+    if (std::find(std::begin(standard), std::end(standard), handle) != std::end(standard)) {
+      kind = "standard";
+    }
+    std::string detail = type == FILE_TYPE_PIPE ? "pipe" : type == FILE_TYPE_CHAR ? "char" : "disk";
+    // The console that the system makes for a process started without a
+    // window is not the parent's.
+    if (kind == "other" && type == FILE_TYPE_CHAR) kind = "console";
+    if (type == FILE_TYPE_DISK) {
+      BY_HANDLE_FILE_INFORMATION info{};
+      if (kind == "other" && GetFileInformationByHandle(handle, &info) &&
+          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        kind = "directory";
+      }
+      wchar_t path[MAX_PATH * 4];
+      const DWORD length =
+          GetFinalPathNameByHandleW(handle, path, static_cast<DWORD>(std::size(path)), 0);
+      if (length > 0 && length < std::size(path))
+        detail += " " + ToUtf8(path, static_cast<int>(length));
+    }
+    held.push_back(std::to_string(value) + " " + kind + " " + detail);
+  }
+  return held;
 }
 
 bool WriteAll(Stream stream, const char* data, size_t size) {

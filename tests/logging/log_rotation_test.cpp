@@ -121,30 +121,38 @@ TEST_F(LogRotationTest, TwoRotationsInOneSecondKeepBothRotatedFiles) {
   EXPECT_THAT(console.err(), IsEmpty());
 }
 
-TEST_F(LogRotationTest, RefusedRenameClosesTheFileAndLaterRecordsAreDroppedWithNotice) {
-  rename_ = [](const fs::path& from, const fs::path& to) {
-    throw fs::filesystem_error("rename refused", from, to,
-                               std::make_error_code(std::errc::permission_denied));
+TEST_F(LogRotationTest, RefusedRenameKeepsAppendingAndIsTriedAgainAtTheNextCheck) {
+  bool refuse = true;
+  rename_ = [&refuse](const fs::path& from, const fs::path& to) {
+    if (refuse) {
+      throw fs::filesystem_error("rename refused", from, to,
+                                 std::make_error_code(std::errc::permission_denied));
+    }
+    fs::rename(from, to);
   };
   auto logger = MakeInitializedLogger();
   ConsoleCapture console;
   LogUntilCount(*logger, 99);
   fs::resize_file(DayFile(), kRotationThreshold + 1);
   logger->Info("trigger", "Test");
-  const std::string out_before_drop = console.out();
-  logger->Info("dropped", "Test");
-  logger->Info("dropped too", "Test");
-  console.Finish();
+  logger->Info("kept", "Test");
+  EXPECT_TRUE(NativeLoggerTestPeer::FileOpen(*logger));
+  EXPECT_EQ(WithoutTimestamp(ReadTailLines(DayFile(), 200).back()), "[INFO] [Test] [I] kept");
+  EXPECT_FALSE(fs::exists(Rotated("velqa_20250301_091502.log")));
 
-  EXPECT_THAT(console.err(), testing::StartsWith("NativeLogger: 检查日志文件大小失败: "));
+  refuse = false;
+  LogUntilCount(*logger, 200);
+  console.Finish();
+  const fs::path rotated = Rotated("velqa_20250301_091502.log");
+  ASSERT_TRUE(fs::exists(rotated));
+  EXPECT_GT(fs::file_size(rotated), kRotationThreshold);
+  EXPECT_EQ(WithoutTimestamp(ReadLines(DayFile()).front()),
+            "[INFO] [NativeLogger] [I] 日志文件轮转: " + Utf8FromPath(rotated));
+  // One report of the refusal, and no record dropped.
+  EXPECT_THAT(SplitLines(console.err()),
+              ElementsAre(testing::StartsWith("NativeLogger: 检查日志文件大小失败: ")));
   EXPECT_THAT(console.err(), HasSubstr("rename refused"));
-  EXPECT_THAT(console.err(), testing::EndsWith("NativeLogger: 日志文件未打开\n"
-                                               "NativeLogger: 日志文件未打开\n"));
-  EXPECT_THAT(console.out(), Not(HasSubstr("dropped")));
-  EXPECT_FALSE(NativeLoggerTestPeer::FileOpen(*logger));
-  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 100);
-  // The records written so far stay in the unrenamed file.
-  EXPECT_EQ(WithoutTimestamp(ReadTailLines(DayFile(), 200).back()), "[INFO] [Test] [I] trigger");
+  EXPECT_THAT(console.out(), HasSubstr("[INFO] [Test] [I] kept"));
 }
 
 TEST_F(LogRotationTest, ReopenFailureAfterRenameDropsTheRotationRecord) {

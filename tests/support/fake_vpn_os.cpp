@@ -101,6 +101,11 @@ void FakeVpnOs::SetArchitecture(std::uint16_t code) {
   architecture_ = code;
 }
 
+void FakeVpnOs::SetProcessArchitecture(std::uint16_t code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  process_architecture_ = code;
+}
+
 void FakeVpnOs::AddPath(const std::filesystem::path& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   paths_.insert(PathKey(path));
@@ -474,6 +479,17 @@ vpn_os::ProcessResult FakeVpnOs::StartProcess(const vpn_os::ProcessLaunch& launc
   return result;
 }
 
+vpn_os::Status FakeVpnOs::ResumeProcess(vpn_os::NativeHandle thread) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Handle* handle = FindHandle(thread);
+  Record("ResumeProcess " + (handle ? handle->label : std::string("<bad>")));
+  if (auto error = TakeFailure(Op::kResumeProcess)) return vpn_os::Status::Failure(*error);
+  if (handle == nullptr || handle->kind != HandleKind::kThread) {
+    return vpn_os::Status::Failure(kErrorInvalidParameter);
+  }
+  return vpn_os::Status::Success();
+}
+
 vpn_os::ExitCodeResult FakeVpnOs::GetExitCode(vpn_os::NativeHandle process_handle) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (auto error = TakeFailure(Op::kGetExitCode)) return {false, 0, *error};
@@ -529,6 +545,19 @@ vpn_os::HandleResult FakeVpnOs::OpenProcessForTermination(std::uint32_t process_
   return {AddHandle(HandleKind::kForeignProcess, nullptr, process_id), 0};
 }
 
+vpn_os::ImageNameResult FakeVpnOs::ProcessImageName(vpn_os::NativeHandle process_handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Handle* handle = FindHandle(process_handle);
+  Record("ProcessImageName " + (handle ? handle->label : std::string("<bad>")));
+  if (auto error = TakeFailure(Op::kProcessImageName)) return {false, {}, *error};
+  if (handle == nullptr) return {false, {}, kErrorInvalidParameter};
+  const Process* process = FindProcess(handle->process_id);
+  if (process == nullptr || !process->running) {
+    return {false, {}, kErrorInvalidParameter};
+  }
+  return {true, process->image_name, 0};
+}
+
 vpn_os::SnapshotResult FakeVpnOs::SnapshotProcesses() {
   std::lock_guard<std::mutex> lock(mutex_);
   Record("SnapshotProcesses");
@@ -569,6 +598,11 @@ vpn_os::PathResult FakeVpnOs::ExecutablePath() {
 std::uint16_t FakeVpnOs::NativeArchitecture() {
   std::lock_guard<std::mutex> lock(mutex_);
   return architecture_;
+}
+
+std::uint16_t FakeVpnOs::ProcessArchitecture() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return process_architecture_;
 }
 
 vpn_os::PathExistsResult FakeVpnOs::PathExists(const std::filesystem::path& path) {

@@ -48,10 +48,12 @@ enum class Op {
   kLookupPrivilege,
   kEnablePrivilege,
   kStartProcess,
+  kResumeProcess,
   kGetExitCode,
   kTerminate,
   kWaitForExit,
   kOpenProcessForTermination,
+  kProcessImageName,
   kSnapshotProcesses,
   kLoadModule,
   kExecutablePath,
@@ -86,7 +88,9 @@ class FakeVpnOs : public vpn_os::VpnOs {
 
   // --- Files and the machine ---
   void SetExecutablePath(const std::filesystem::path& path);
+  // The machine's architecture, and the host process's own (default x64).
   void SetArchitecture(std::uint16_t code);
+  void SetProcessArchitecture(std::uint16_t code);
   // Entries that exist (file or directory alike); every other path is absent.
   void AddPath(const std::filesystem::path& path);
   void RemovePath(const std::filesystem::path& path);
@@ -146,15 +150,18 @@ class FakeVpnOs : public vpn_os::VpnOs {
   vpn_os::Status EnablePrivilege(vpn_os::NativeHandle token,
                                  vpn_os::PrivilegeId privilege) override;
   vpn_os::ProcessResult StartProcess(const vpn_os::ProcessLaunch& launch) override;
+  vpn_os::Status ResumeProcess(vpn_os::NativeHandle thread) override;
   vpn_os::ExitCodeResult GetExitCode(vpn_os::NativeHandle process) override;
   vpn_os::Status Terminate(vpn_os::NativeHandle process, std::uint32_t exit_code) override;
   vpn_os::WaitResult WaitForExit(vpn_os::NativeHandle process,
                                  std::chrono::milliseconds timeout) override;
   vpn_os::HandleResult OpenProcessForTermination(std::uint32_t process_id) override;
+  vpn_os::ImageNameResult ProcessImageName(vpn_os::NativeHandle process) override;
   vpn_os::SnapshotResult SnapshotProcesses() override;
   vpn_os::ModuleResult LoadModule(const std::filesystem::path& path) override;
   vpn_os::PathResult ExecutablePath() override;
   std::uint16_t NativeArchitecture() override;
+  std::uint16_t ProcessArchitecture() override;
   vpn_os::PathExistsResult PathExists(const std::filesystem::path& path) override;
   void Sleep(std::chrono::milliseconds duration) override;
   std::unique_ptr<std::thread> StartThread(std::function<void()> body) override;
@@ -201,6 +208,7 @@ class FakeVpnOs : public vpn_os::VpnOs {
 
   std::optional<std::filesystem::path> executable_path_;
   std::uint16_t architecture_ = vpn_os::kArchitectureAmd64;
+  std::uint16_t process_architecture_ = vpn_os::kArchitectureAmd64;
   std::set<std::string> paths_;
   std::map<std::string, vpn_os::OsErrorCode> path_errors_;
   std::map<std::string, vpn_os::OsErrorCode> load_errors_;

@@ -58,6 +58,9 @@ class ForwardingVpnOs : public vpn_os::VpnOs {
   vpn_os::ProcessResult StartProcess(const vpn_os::ProcessLaunch& launch) override {
     return real_.StartProcess(launch);
   }
+  vpn_os::Status ResumeProcess(vpn_os::NativeHandle thread) override {
+    return real_.ResumeProcess(thread);
+  }
   vpn_os::ExitCodeResult GetExitCode(vpn_os::NativeHandle process) override {
     return real_.GetExitCode(process);
   }
@@ -71,6 +74,9 @@ class ForwardingVpnOs : public vpn_os::VpnOs {
   vpn_os::HandleResult OpenProcessForTermination(std::uint32_t process_id) override {
     return real_.OpenProcessForTermination(process_id);
   }
+  vpn_os::ImageNameResult ProcessImageName(vpn_os::NativeHandle process) override {
+    return real_.ProcessImageName(process);
+  }
   vpn_os::SnapshotResult SnapshotProcesses() override { return real_.SnapshotProcesses(); }
 
   vpn_os::ModuleResult LoadModule(const std::filesystem::path& path) override {
@@ -79,6 +85,7 @@ class ForwardingVpnOs : public vpn_os::VpnOs {
 
   vpn_os::PathResult ExecutablePath() override { return real_.ExecutablePath(); }
   std::uint16_t NativeArchitecture() override { return real_.NativeArchitecture(); }
+  std::uint16_t ProcessArchitecture() override { return real_.ProcessArchitecture(); }
   vpn_os::PathExistsResult PathExists(const std::filesystem::path& path) override {
     return real_.PathExists(path);
   }

@@ -110,23 +110,42 @@ TEST_F(DiscoveryTest, SingBoxExistenceTestFailureIsCaughtAndReported) {
   EXPECT_NE(transcript[1].find("sing-box-amd64.exe"), std::string::npos) << transcript[1];
 }
 
-TEST_F(DiscoveryTest, WinTunPathIsExactlyTheArchitecturesOwnLibrary) {
+// The library is loaded into the host, so the host process's architecture
+// decides, not the machine's: an x64 host on an ARM64 machine needs the x64
+// library (it cannot load wintun_arm64.dll).
+TEST_F(DiscoveryTest, WinTunPathIsExactlyTheLibraryOfTheHostProcesssArchitecture) {
   Add("wintun/wintun_x64.dll");
+  Add("wintun/wintun_arm64.dll");
   Add("wintun/wintun.dll");
   const std::vector<std::pair<std::uint16_t, std::string>> expected = {
-      {9, "wintun/wintun_x64.dll"}, {12, ""}, {0, ""}, {0xFFFF, "wintun/wintun_x64.dll"}};
-  for (const auto& [architecture, relative] : expected) {
-    os_.SetArchitecture(architecture);
-    std::string found;
-    const Strings transcript = Transcript([&] { found = manager_.GetWinTunDllPath(); });
-    const std::string name = architecture == 12  ? "wintun/wintun_arm64.dll"
-                             : architecture == 0 ? "wintun/wintun_x86.dll"
-                                                 : "wintun/wintun_x64.dll";
-    EXPECT_EQ(found, relative.empty() ? "" : Beside(relative)) << architecture;
-    Strings expected_transcript = {"C: VpnManager: Expected WinTun path: " + Beside(name)};
-    if (relative.empty()) expected_transcript.push_back("R: WinTun DLL not found at expected path");
-    EXPECT_EQ(transcript, expected_transcript) << architecture;
+      {9, "wintun/wintun_x64.dll"},
+      {12, "wintun/wintun_arm64.dll"},
+      {0, ""},
+      {0xFFFF, "wintun/wintun_x64.dll"}};
+  for (const std::uint16_t machine : {vpn_os::kArchitectureArm64, vpn_os::kArchitectureAmd64}) {
+    os_.SetArchitecture(machine);
+    for (const auto& [architecture, relative] : expected) {
+      os_.SetProcessArchitecture(architecture);
+      std::string found;
+      const Strings transcript = Transcript([&] { found = manager_.GetWinTunDllPath(); });
+      const std::string name = architecture == 12  ? "wintun/wintun_arm64.dll"
+                               : architecture == 0 ? "wintun/wintun_x86.dll"
+                                                   : "wintun/wintun_x64.dll";
+      EXPECT_EQ(found, relative.empty() ? "" : Beside(relative)) << machine << " " << architecture;
+      Strings expected_transcript = {"C: VpnManager: Expected WinTun path: " + Beside(name)};
+      if (relative.empty()) {
+        expected_transcript.push_back("R: WinTun DLL not found at expected path");
+      }
+      EXPECT_EQ(transcript, expected_transcript) << machine << " " << architecture;
+    }
   }
+  // sing-box runs as a process of its own and keeps the machine's choice.
+  Add("data/sing-box-amd64.exe");
+  Add("data/sing-box-arm64.exe");
+  os_.SetArchitecture(vpn_os::kArchitectureArm64);
+  os_.SetProcessArchitecture(vpn_os::kArchitectureAmd64);
+  EXPECT_EQ(Transcript([&] { (void)manager_.GetSingBoxExecutablePath(); }).front(),
+            "C: VpnManager: Looking for sing-box at: " + Beside("data/sing-box-arm64.exe"));
 }
 
 TEST_F(DiscoveryTest, WinTunWithoutTheExecutablePathIsEmptyAfterOneRecord) {

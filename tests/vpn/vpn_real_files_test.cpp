@@ -123,8 +123,12 @@ TEST_F(RealFilesTest, ProgramInAChineseFolderFindsItsFilesThroughItsOwnPath) {
                                                                                      : "x64";
   const std::string suffix = arch_name == "arm64" ? "arm64" : "amd64";
   bundle_.WriteFile(fs::path("data") / ("sing-box-" + suffix + ".exe"));
-  PlaceWinTun(BinDirectory() / "wintun" / ("wintun_" + arch_name + ".dll"),
-              "wintun_" + arch_name + ".dll");
+  // The library matches the probe's own architecture, which is this one's.
+  const std::string wintun_arch = os.ProcessArchitecture() == vpn_os::kArchitectureArm64 ? "arm64"
+                                  : os.ProcessArchitecture() == vpn_os::kArchitectureX86 ? "x86"
+                                                                                         : "x64";
+  PlaceWinTun(BinDirectory() / "wintun" / ("wintun_" + wintun_arch + ".dll"),
+              "wintun_" + wintun_arch + ".dll");
 
   vpn_os::PipeResult pipe = os.CreateOutputPipe();
   vpn_os::ProcessLaunch launch;
@@ -159,7 +163,7 @@ TEST_F(RealFilesTest, ProgramInAChineseFolderFindsItsFilesThroughItsOwnPath) {
     }
   }
   const std::string sing_box = Text("data/sing-box-" + suffix + ".exe");
-  const std::string wintun = Text("wintun/wintun_" + arch_name + ".dll");
+  const std::string wintun = Text("wintun/wintun_" + wintun_arch + ".dll");
   EXPECT_TRUE(Contains(lines, "VpnManager: Looking for sing-box at: " + sing_box)) << output;
   EXPECT_TRUE(Contains(lines, "singbox=" + sing_box)) << output;
   EXPECT_TRUE(Contains(lines, "VpnManager: Loading WinTun from: " + wintun)) << output;

@@ -256,6 +256,17 @@ TEST_F(FakeLifecycleTest, FailedProcessCreationShowsTheErrorNumberOnTheConsoleOn
               Contains("VpnManager: Failed to create process, error: 1314"));
 }
 
+// A child that cannot be let run would pass the stability check as healthy.
+TEST_F(FakeLifecycleTest, ChildThatCannotBeResumedIsEndedAndReportedAsAFailedStart) {
+  os_.FailNext(Op::kResumeProcess, 5);
+  Reply reply = Start();
+  EXPECT_EQ(reply.kind, Reply::Kind::kError);
+  EXPECT_EQ(reply.code, "PROCESS_TERMINATED_IMMEDIATELY");
+  EXPECT_THAT(recorder_.ConsoleLines(), Contains("VpnManager: Failed to resume process, error: 5"));
+  EXPECT_FALSE(os_.ProcessRuns(4000));  // the fake's first process id
+  ExpectIdleWithNothingOpen();
+}
+
 TEST_F(FakeLifecycleTest, MonitorThreadThatCannotBeCreatedEndsTheChild) {
   os_.FailNext(Op::kStartThread, 11);
   ExpectError(Start(), "PROCESS_START_FAILED", "Failed to start process with elevated privileges");
@@ -278,11 +289,13 @@ TEST_F(FakeLifecycleTest, SuccessfulStartInOrder) {
   EXPECT_EQ(reply.answers, 1);
 
   Strings calls = Calls(os_);
-  ASSERT_GE(calls.size(), 12u);
-  EXPECT_EQ(Strings(calls.begin(), calls.begin() + 12),
-            (Strings{"ExecutablePath", "CreateJob", "ConfigureKillOnClose", "CreateOutputPipe",
-                     "OpenOwnProcessToken", "DuplicatePrimaryToken", "LookupPrivilege",
-                     "EnablePrivilege", "StartProcess", "Close", "Close", "AssignProcessToJob"}));
+  // Created suspended, put into the job, only then let run.
+  ASSERT_GE(calls.size(), 13u);
+  EXPECT_EQ(
+      Strings(calls.begin(), calls.begin() + 13),
+      (Strings{"ExecutablePath", "CreateJob", "ConfigureKillOnClose", "CreateOutputPipe",
+               "OpenOwnProcessToken", "DuplicatePrimaryToken", "LookupPrivilege", "EnablePrivilege",
+               "StartProcess", "Close", "Close", "AssignProcessToJob", "ResumeProcess"}));
   EXPECT_THAT(calls, Contains("StartThread"));
   // Exactly one stability wait of one second.
   EXPECT_THAT(os_.Sleeps(), ElementsAre(milliseconds(1000)));
@@ -294,6 +307,7 @@ TEST_F(FakeLifecycleTest, SuccessfulStartInOrder) {
   EXPECT_EQ(launch->executable, std::filesystem::path(kExe));
   EXPECT_TRUE(launch->no_console_window);
   EXPECT_TRUE(launch->high_priority);
+  EXPECT_TRUE(launch->start_suspended);
   EXPECT_NE(launch->token, 0u);
 
   // Running: job, read end, process and thread open; the monitor closes the

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "vpn/os/close_descriptors_posix.h"
+
 namespace vpn_os {
 namespace {
 
@@ -17,19 +19,25 @@ namespace {
 constexpr std::int32_t kDisarm = -1;
 constexpr int kMaxGroups = 64;
 
-// Closes every descriptor except `keep`. Async-signal-safe.
-void CloseAllExcept(int keep) {
-#ifdef SYS_close_range
-  bool closed = true;
-  if (keep > 0 && syscall(SYS_close_range, 0u, static_cast<unsigned>(keep - 1), 0u) != 0) {
-    closed = false;
-  }
-  if (closed && syscall(SYS_close_range, static_cast<unsigned>(keep + 1), ~0u, 0u) == 0) return;
+int OpenLeader(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  return -1;
 #endif
-  const long max_fd = sysconf(_SC_OPEN_MAX);
-  for (int fd = 0; fd < (max_fd > 0 ? max_fd : 1024); ++fd) {
-    if (fd != keep) close(fd);
-  }
+}
+
+// Whether the leader behind `pidfd` has not been reaped yet (running or a
+// zombie), so its id still names its own group. Without a pidfd nothing can
+// be told; the group is then signalled as before.
+bool LeaderUnreaped(int pidfd) {
+  if (pidfd < 0) return true;
+#ifdef SYS_pidfd_send_signal
+  return syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0u) == 0;
+#else
+  return true;
+#endif
 }
 
 // Body of the guard process. Only async-signal-safe calls: it runs in a fork
@@ -41,9 +49,12 @@ void CloseAllExcept(int keep) {
   signal(SIGQUIT, SIG_IGN);
   signal(SIGTERM, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
-  CloseAllExcept(from_host);
+  CloseDescriptorsFrom(0, from_host);
 
   pid_t groups[kMaxGroups];
+  // A pidfd of each group's leader, taken while the host still keeps the
+  // leader unreaped, so it is that very process (-1 without pidfd_open).
+  int leaders[kMaxGroups];
   int count = 0;
   for (;;) {
     std::int32_t value = 0;
@@ -51,11 +62,19 @@ void CloseAllExcept(int keep) {
     if (got < 0 && errno == EINTR) continue;
     if (got == static_cast<ssize_t>(sizeof value)) {
       if (value == kDisarm) _exit(0);
-      if (value > 0 && count < kMaxGroups) groups[count++] = value;
+      if (value > 0 && count < kMaxGroups) {
+        groups[count] = value;
+        leaders[count] = OpenLeader(value);
+        ++count;
+      }
       continue;
     }
-    // End of file (the job's handle is gone) or a broken pipe.
-    for (int i = 0; i < count; ++i) kill(-groups[i], SIGKILL);
+    // End of file (the job's handle is gone) or a broken pipe. The host no
+    // longer keeps the leaders unreaped: a leader that has been reaped may
+    // have left its id to an unrelated group, which must not be signalled.
+    for (int i = 0; i < count; ++i) {
+      if (LeaderUnreaped(leaders[i])) kill(-groups[i], SIGKILL);
+    }
     _exit(0);
   }
 }

@@ -3,8 +3,11 @@
 // holds one end of a socket pair whose other end is the job's handle in the
 // host. The host sends it the process groups put into the job; when the host's
 // end closes without a disarm, whether the host closed the job or died, the
-// guard kills every one of those groups. So the child and everything it
-// started ends with the job and with the host, as under Windows.
+// guard kills every one of those groups whose leader is not yet reaped (a
+// reaped leader's id may already name a stranger's group). So the child and
+// everything it started ends with the job and with the host, as under
+// Windows. The host keeps each leader unreaped until the job is closed, so
+// its own kill on Close always names the job's own groups.
 //
 // Threads: not synchronised; JobGuard is used under the owner's lock.
 #ifndef VELQA_VPN_OS_JOB_GUARD_POSIX_H_

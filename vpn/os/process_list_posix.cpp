@@ -80,4 +80,10 @@ SnapshotResult ListProcesses() {
   return result;
 }
 
+std::string ProcessImageNameOf(int pid) {
+  const std::string proc_dir = "/proc/" + std::to_string(pid);
+  if (IsZombie(proc_dir)) return {};
+  return ImageNameOf(proc_dir);
+}
+
 }  // namespace vpn_os

@@ -3,11 +3,16 @@
 #ifndef VELQA_VPN_OS_PROCESS_LIST_POSIX_H_
 #define VELQA_VPN_OS_PROCESS_LIST_POSIX_H_
 
+#include <string>
+
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
 
 SnapshotResult ListProcesses();
+
+// The image name of the process that has `pid` now; empty once there is none.
+std::string ProcessImageNameOf(int pid);
 
 }  // namespace vpn_os
 

@@ -43,6 +43,18 @@ inline constexpr std::uint16_t kArchitectureAmd64 = 9;
 inline constexpr std::uint16_t kArchitectureArm64 = 12;
 inline constexpr std::uint16_t kArchitectureUnknown = 0xFFFF;
 
+// The architecture this program itself was built for, which decides what it
+// can load: an x64 host on an ARM64 machine loads x64 libraries only.
+#if defined(_M_ARM64) || defined(__aarch64__)
+inline constexpr std::uint16_t kBuildArchitecture = kArchitectureArm64;
+#elif defined(_M_X64) || defined(__x86_64__)
+inline constexpr std::uint16_t kBuildArchitecture = kArchitectureAmd64;
+#elif defined(_M_IX86) || defined(__i386__)
+inline constexpr std::uint16_t kBuildArchitecture = kArchitectureX86;
+#else
+inline constexpr std::uint16_t kBuildArchitecture = kArchitectureUnknown;
+#endif
+
 // Success, or failure with the error code of the failing call.
 struct Status {
   bool ok = false;
@@ -117,6 +129,11 @@ struct ProcessLaunch {
   NativeHandle token = 0;
   bool no_console_window = true;  // CREATE_NO_WINDOW, SW_HIDE
   bool high_priority = true;      // HIGH_PRIORITY_CLASS
+  // Created with its primary thread suspended (CREATE_SUSPENDED), so that it
+  // can be put into a job before it runs any code; ResumeProcess lets it go.
+  // On Linux the child is in its own process group before it executes, which
+  // is what the job holds there, so it starts at once.
+  bool start_suspended = false;
 };
 
 struct ExitCodeResult {
@@ -136,6 +153,12 @@ struct ProcessEntry {
   std::uint32_t process_id = 0;
   // The executable's file name without directory, UTF-8 ("sing-box.exe").
   std::string image_name;
+};
+
+struct ImageNameResult {
+  bool ok = false;
+  std::string image_name;  // file name without directory, UTF-8
+  OsErrorCode error = 0;
 };
 
 struct SnapshotResult {
@@ -229,12 +252,21 @@ class VpnOs {
   virtual Status EnablePrivilege(NativeHandle token, PrivilegeId privilege) = 0;
 
   // --- Processes ---
+  // The child inherits nothing but launch.output (Windows: an explicit
+  // handle list; Linux: every other descriptor is closed before exec).
   virtual ProcessResult StartProcess(const ProcessLaunch& launch) = 0;
+  // Lets a child started with start_suspended run (its thread handle).
+  virtual Status ResumeProcess(NativeHandle thread) = 0;
   virtual ExitCodeResult GetExitCode(NativeHandle process) = 0;
   virtual Status Terminate(NativeHandle process, std::uint32_t exit_code) = 0;
   virtual WaitResult WaitForExit(NativeHandle process, std::chrono::milliseconds timeout) = 0;
-  // A handle that may terminate the process with that id (PROCESS_TERMINATE).
+  // A handle that may terminate the process with that id and ask for its
+  // image name (PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION). It
+  // stays bound to the process it was opened on, even if the id is reused.
   virtual HandleResult OpenProcessForTermination(std::uint32_t process_id) = 0;
+  // The image name of the process that `process` is bound to, not of
+  // whatever has its id now (Linux: fails once that process is reaped).
+  virtual ImageNameResult ProcessImageName(NativeHandle process) = 0;
   virtual SnapshotResult SnapshotProcesses() = 0;
 
   // --- Libraries ---
@@ -245,6 +277,8 @@ class VpnOs {
   // buffer of 260 characters (a longer path comes back cut).
   virtual PathResult ExecutablePath() = 0;
   virtual std::uint16_t NativeArchitecture() = 0;
+  // The architecture of the running host process (not of the machine).
+  virtual std::uint16_t ProcessArchitecture() { return kBuildArchitecture; }
   virtual PathExistsResult PathExists(const std::filesystem::path& path) = 0;
   // Blocks the calling thread (the fake records the request instead).
   virtual void Sleep(std::chrono::milliseconds duration) = 0;

@@ -1,7 +1,7 @@
 // The Linux implementation of VpnOs. Handles are keys into a table of the
 // objects they stand for: pipe ends (descriptors), processes (pid plus a
-// pidfd, with the exit status kept once reaped, so it can be asked for again
-// as on Windows), jobs (a process group watched by a JobGuard) and
+// pidfd, with the exit status kept once it has ended, so it can be asked for
+// again as on Windows), jobs (a process group watched by a JobGuard) and
 // placeholders for what Linux does not have (tokens, thread handles).
 #include <dlfcn.h>
 #include <errno.h>
@@ -30,6 +30,7 @@
 #include <variant>
 #include <vector>
 
+#include "vpn/os/close_descriptors_posix.h"
 #include "vpn/os/job_guard_posix.h"
 #include "vpn/os/process_list_posix.h"
 #include "vpn/os/unique_fd_posix.h"
@@ -56,19 +57,61 @@ struct FdObject {
   UniqueFd fd;
 };
 
+// Our children that no handle or job refers to any more but that had not
+// ended then: reaped later, so they do not stay zombies.
+struct Orphans {
+  std::mutex mutex;
+  std::vector<pid_t> pids;
+};
+
+Orphans& OrphanList() {
+  static Orphans* const orphans = new Orphans();
+  return *orphans;
+}
+
+void ReapOrphans() {
+  Orphans& orphans = OrphanList();
+  std::lock_guard<std::mutex> lock(orphans.mutex);
+  std::erase_if(orphans.pids, [](pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, WNOHANG) != 0;  // reaped, or not ours any more
+  });
+}
+
+// A process a handle or a job refers to. Our own child is never reaped while
+// anything refers to it: as long as it is not reaped, its id cannot pass to
+// another process, so its process group id (the job) cannot name a stranger's
+// group. Its end is seen with WNOWAIT; it is reaped when the last reference
+// goes.
 struct ProcessObject {
   std::mutex mutex;
   pid_t pid = 0;
   UniqueFd pidfd;     // -1 on kernels without pidfd_open
   bool own = false;   // our child: we reap it and know its exit status
-  bool reaped = false;
+  bool ended = false;
   std::uint32_t exit_code = 0;
   std::optional<std::uint32_t> terminate_code;  // asked for by Terminate
+
+  ProcessObject() = default;
+  ProcessObject(const ProcessObject&) = delete;
+  ProcessObject& operator=(const ProcessObject&) = delete;
+  ~ProcessObject() {
+    if (!own) return;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+      Orphans& orphans = OrphanList();
+      std::lock_guard<std::mutex> lock(orphans.mutex);
+      orphans.pids.push_back(pid);
+    }
+  }
 };
 
 struct JobObject {
   std::mutex mutex;
   JobGuard guard;
+  // The leaders of the job's process groups, kept unreaped until the job
+  // has ended them.
+  std::vector<std::shared_ptr<ProcessObject>> leaders;
 };
 
 struct Placeholder {};
@@ -78,28 +121,29 @@ using Object = std::variant<std::shared_ptr<FdObject>, std::shared_ptr<ProcessOb
 
 // Windows reports the code given to TerminateProcess as the exit code; a
 // process ended by another signal reports 128 + the signal, as shells do.
-std::uint32_t DecodeStatus(int status, const std::optional<std::uint32_t>& terminate_code) {
-  if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) {
-    if (terminate_code && WTERMSIG(status) == SIGKILL) return *terminate_code;
-    return 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+std::uint32_t DecodeStatus(const siginfo_t& info,
+                           const std::optional<std::uint32_t>& terminate_code) {
+  if (info.si_code == CLD_EXITED) return static_cast<std::uint32_t>(info.si_status);
+  if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) {
+    if (terminate_code && info.si_status == SIGKILL) return *terminate_code;
+    return 128u + static_cast<std::uint32_t>(info.si_status);
   }
   return 1;
 }
 
-// Reaps `process` if it has ended. Needs process.mutex. False with errno on
-// a failed query.
+// Notes whether our child has ended, without reaping it. Needs
+// process.mutex. False with errno on a failed query.
 bool UpdateLocked(ProcessObject& process) {
-  if (!process.own || process.reaped) return true;
-  int status = 0;
-  pid_t result;
+  if (!process.own || process.ended) return true;
+  siginfo_t info{};
+  int result;
   do {
-    result = waitpid(process.pid, &status, WNOHANG);
+    result = waitid(P_PID, static_cast<id_t>(process.pid), &info, WEXITED | WNOHANG | WNOWAIT);
   } while (result < 0 && errno == EINTR);
   if (result < 0) return false;
-  if (result == process.pid) {
-    process.reaped = true;
-    process.exit_code = DecodeStatus(status, process.terminate_code);
+  if (info.si_pid == process.pid) {
+    process.ended = true;
+    process.exit_code = DecodeStatus(info, process.terminate_code);
   }
   return true;
 }
@@ -110,6 +154,18 @@ bool ForeignProcessRuns(const ProcessObject& process) {
     pollfd entry{process.pidfd.get(), POLLIN, 0};
     return poll(&entry, 1, 0) == 0;
   }
+  return kill(process.pid, 0) == 0 || errno == EPERM;
+}
+
+// Whether the process the object was opened on has not been reaped (it runs
+// or is a zombie), so its id still names it. Without a pidfd only the id can
+// be asked.
+bool PidFdProcessUnreaped(const ProcessObject& process) {
+#ifdef SYS_pidfd_send_signal
+  if (process.pidfd.is_valid()) {
+    return syscall(SYS_pidfd_send_signal, process.pidfd.get(), 0, nullptr, 0u) == 0;
+  }
+#endif
   return kill(process.pid, 0) == 0 || errno == EPERM;
 }
 
@@ -128,6 +184,9 @@ bool ForeignProcessRuns(const ProcessObject& process) {
   if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
   dup2(output_fd, STDOUT_FILENO);
   dup2(output_fd, STDERR_FILENO);
+  // The child holds its three standard streams and nothing else of the
+  // host's: no log file, no other pipe. The error pipe closes at exec.
+  CloseDescriptorsFrom(STDERR_FILENO + 1, error_fd);
   // Raising the priority needs privilege; without it the child runs at the
   // normal priority, which is all an unprivileged host may give.
   if (high_priority) setpriority(PRIO_PROCESS, 0, -10);
@@ -171,18 +230,18 @@ class PosixVpnOs final : public VpnOs {
       objects_.erase(found);
     }
     if (auto* job = std::get_if<std::shared_ptr<JobObject>>(&object)) {
-      std::lock_guard<std::mutex> lock((*job)->mutex);
-      (*job)->guard.Close();
-    } else if (auto* process = std::get_if<std::shared_ptr<ProcessObject>>(&object)) {
-      // A child whose handle goes before it is reaped would stay a zombie:
-      // keep its pid and reap it later.
-      std::lock_guard<std::mutex> lock((*process)->mutex);
-      UpdateLocked(**process);
-      if ((*process)->own && !(*process)->reaped) {
-        std::lock_guard<std::mutex> orphans_lock(mutex_);
-        orphans_.push_back((*process)->pid);
+      std::vector<std::shared_ptr<ProcessObject>> leaders;
+      {
+        std::lock_guard<std::mutex> lock((*job)->mutex);
+        (*job)->guard.Close();
+        leaders.swap((*job)->leaders);
       }
+      // Dropped outside the job's lock: the last reference reaps.
+      leaders.clear();
     }
+    // A process handle's object reaps its child when its last reference goes
+    // (here, or when the job that holds it closes).
+    object = Placeholder{};
     ReapOrphans();
   }
 
@@ -212,14 +271,14 @@ class PosixVpnOs final : public VpnOs {
     pid_t group;
     {
       std::lock_guard<std::mutex> lock(process->mutex);
-      // Only our own children run in a process group of their own.
+      // Only our own children run in a process group of their own. Even one
+      // that has ended is still unreaped here, so its id is still its own.
       if (!process->own) return Status::Failure(EPERM);
-      if (!UpdateLocked(*process)) return Status::Failure(LastError());
-      if (process->reaped) return Status::Failure(ESRCH);
       group = process->pid;
     }
     std::lock_guard<std::mutex> lock(job->mutex);
     job->guard.AddGroup(group);
+    job->leaders.push_back(std::move(process));
     return Status::Success();
   }
 
@@ -326,6 +385,9 @@ class PosixVpnOs final : public VpnOs {
       ExecChild(path.c_str(), argv.data(), output->fd.get(), error_write.get(),
                 launch.high_priority);
     }
+    // Also set here, so that the group exists whichever of the two runs
+    // first (the child may already have executed: then this fails harmlessly).
+    setpgid(pid, pid);
     error_write.reset();
     // The error pipe closes at a successful exec; otherwise it carries errno.
     int exec_error = 0;
@@ -352,6 +414,12 @@ class PosixVpnOs final : public VpnOs {
     return result;
   }
 
+  // The child is in its own process group, the job's unit here, from before
+  // it executes; it needs no suspension to be inside the job from its start.
+  Status ResumeProcess(NativeHandle thread) override {
+    return Exists(thread) ? Status::Success() : Status::Failure(EBADF);
+  }
+
   ExitCodeResult GetExitCode(NativeHandle process_handle) override {
     ExitCodeResult result;
     auto process = Find<ProcessObject>(process_handle);
@@ -374,7 +442,7 @@ class PosixVpnOs final : public VpnOs {
       return result;
     }
     result.ok = true;
-    result.exit_code = process->reaped ? process->exit_code : kStillActive;
+    result.exit_code = process->ended ? process->exit_code : kStillActive;
     return result;
   }
 
@@ -383,7 +451,7 @@ class PosixVpnOs final : public VpnOs {
     if (!process) return Status::Failure(EBADF);
     std::lock_guard<std::mutex> lock(process->mutex);
     UpdateLocked(*process);
-    if (process->reaped) return Status::Failure(ESRCH);
+    if (process->ended) return Status::Failure(ESRCH);
     int sent = -1;
 #ifdef SYS_pidfd_send_signal
     if (process->pidfd.is_valid()) {
@@ -406,7 +474,7 @@ class PosixVpnOs final : public VpnOs {
         std::lock_guard<std::mutex> lock(process->mutex);
         if (process->own) {
           if (!UpdateLocked(*process)) return {WaitOutcome::kFailed, LastError()};
-          if (process->reaped) return {WaitOutcome::kExited, 0};
+          if (process->ended) return {WaitOutcome::kExited, 0};
         } else if (!ForeignProcessRuns(*process)) {
           return {WaitOutcome::kExited, 0};
         }
@@ -415,7 +483,7 @@ class PosixVpnOs final : public VpnOs {
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return {WaitOutcome::kTimedOut, 0};
       if (process->pidfd.is_valid()) {
-        // Readable once the process has ended; then the loop reaps it.
+        // Readable once the process has ended; then the loop notes it.
         pollfd entry{process->pidfd.get(), POLLIN, 0};
         if (poll(&entry, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
           return {WaitOutcome::kFailed, LastError()};
@@ -435,6 +503,18 @@ class PosixVpnOs final : public VpnOs {
     process->pid = pid;
     process->pidfd.reset(OpenPidFd(pid));  // pins the process against pid reuse
     return {Add(std::move(process)), 0};
+  }
+
+  ImageNameResult ProcessImageName(NativeHandle process_handle) override {
+    auto process = Find<ProcessObject>(process_handle);
+    if (!process) return {false, {}, EBADF};
+    std::lock_guard<std::mutex> lock(process->mutex);
+    std::string name = ProcessImageNameOf(process->pid);
+    // The name was read by id; it is that of the pidfd's process only if
+    // that process has not been reaped meanwhile (then the id is still its).
+    if (!PidFdProcessUnreaped(*process)) return {false, {}, ESRCH};
+    if (name.empty()) return {false, {}, ESRCH};
+    return {true, std::move(name), 0};
   }
 
   SnapshotResult SnapshotProcesses() override { return ListProcesses(); }
@@ -522,18 +602,9 @@ class PosixVpnOs final : public VpnOs {
     return objects_.count(handle) != 0;
   }
 
-  void ReapOrphans() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::erase_if(orphans_, [](pid_t pid) {
-      int status = 0;
-      return waitpid(pid, &status, WNOHANG) != 0;  // reaped, or not ours any more
-    });
-  }
-
   std::mutex mutex_;
   std::unordered_map<NativeHandle, Object> objects_;
   NativeHandle next_handle_ = 0x100;
-  std::vector<pid_t> orphans_;
 };
 
 }  // namespace

@@ -98,6 +98,36 @@ class WinReadCancellation final : public ReadCancellation {
   std::atomic<bool> cancelled_{false};
 };
 
+// Owner of an initialised PROC_THREAD_ATTRIBUTE_LIST and its storage.
+class ProcThreadAttributes {
+ public:
+  ProcThreadAttributes() = default;
+  ~ProcThreadAttributes() {
+    if (initialized_) DeleteProcThreadAttributeList(get());
+  }
+  ProcThreadAttributes(const ProcThreadAttributes&) = delete;
+  ProcThreadAttributes& operator=(const ProcThreadAttributes&) = delete;
+
+  bool Initialize(DWORD count) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, count, 0, &size);  // asks for the size
+    storage_.resize(size);
+    initialized_ = InitializeProcThreadAttributeList(get(), count, 0, &size) != FALSE;
+    return initialized_;
+  }
+  // `value` must outlive the list's use.
+  bool Update(DWORD_PTR attribute, void* value, SIZE_T size) {
+    return UpdateProcThreadAttribute(get(), 0, attribute, value, size, nullptr, nullptr) != FALSE;
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() {
+    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+  }
+
+ private:
+  std::vector<unsigned char> storage_;
+  bool initialized_ = false;
+};
+
 class WinVpnOs final : public VpnOs {
  public:
   void CloseHandle(NativeHandle handle) override { ::CloseHandle(AsHandle(handle)); }
@@ -222,31 +252,44 @@ class WinVpnOs final : public VpnOs {
 
   ProcessResult StartProcess(const ProcessLaunch& launch) override {
     ProcessResult result;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = launch.no_console_window ? SW_HIDE : SW_SHOWNORMAL;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = AsHandle(launch.output);
-    startup.hStdError = AsHandle(launch.output);
+    // The child gets exactly its output handle: with inheritance on and no
+    // list it would also get every other inheritable handle the host holds
+    // at that moment (a log file it then keeps from being renamed, say).
+    HANDLE inherited[] = {AsHandle(launch.output)};
+    ProcThreadAttributes attributes;
+    if (!attributes.Initialize(1) ||
+        !attributes.Update(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited)) {
+      result.error = GetLastError();
+      return result;
+    }
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = launch.no_console_window ? SW_HIDE : SW_SHOWNORMAL;
+    startup.StartupInfo.hStdInput = nullptr;
+    startup.StartupInfo.hStdOutput = AsHandle(launch.output);
+    startup.StartupInfo.hStdError = AsHandle(launch.output);
+    startup.lpAttributeList = attributes.get();
 
     const std::wstring application = launch.executable.wstring();
     std::wstring command_text = WideFromUtf8(launch.command_line);
     std::vector<wchar_t> command_line(command_text.begin(), command_text.end());
     command_line.push_back(L'\0');  // CreateProcess may write into it
-    DWORD flags = 0;
+    DWORD flags = EXTENDED_STARTUPINFO_PRESENT;
     if (launch.no_console_window) flags |= CREATE_NO_WINDOW;
     if (launch.high_priority) flags |= HIGH_PRIORITY_CLASS;
+    if (launch.start_suspended) flags |= CREATE_SUSPENDED;
 
     PROCESS_INFORMATION info{};
     BOOL created;
     if (launch.token != 0) {
       created = CreateProcessAsUserW(AsHandle(launch.token), application.c_str(),
                                      command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                     nullptr, &startup, &info);
+                                     nullptr, &startup.StartupInfo, &info);
     } else {
       created = CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                               flags, nullptr, nullptr, &startup, &info);
+                               flags, nullptr, nullptr, &startup.StartupInfo, &info);
     }
     if (!created) {
       result.error = GetLastError();
@@ -257,6 +300,13 @@ class WinVpnOs final : public VpnOs {
     result.info.process_id = info.dwProcessId;
     result.info.thread_id = info.dwThreadId;
     return result;
+  }
+
+  Status ResumeProcess(NativeHandle thread) override {
+    if (ResumeThread(AsHandle(thread)) == static_cast<DWORD>(-1)) {
+      return Status::Failure(GetLastError());
+    }
+    return Status::Success();
   }
 
   ExitCodeResult GetExitCode(NativeHandle process) override {
@@ -279,9 +329,24 @@ class WinVpnOs final : public VpnOs {
   }
 
   HandleResult OpenProcessForTermination(std::uint32_t process_id) override {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
+    HANDLE process =
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
     if (process == nullptr) return {{}, GetLastError()};
     return {Own(process), 0};
+  }
+
+  ImageNameResult ProcessImageName(NativeHandle process) override {
+    // Asked of the process object the handle holds, not of whatever has the
+    // id now.
+    std::vector<wchar_t> buffer(32768);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(AsHandle(process), 0, buffer.data(), &size)) {
+      return {false, {}, GetLastError()};
+    }
+    const std::wstring path(buffer.data(), size);
+    const std::size_t separator = path.find_last_of(L"\\/");
+    const std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+    return {true, Utf8FromWide(name), 0};
   }
 
   SnapshotResult SnapshotProcesses() override {
