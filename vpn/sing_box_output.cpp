@@ -37,6 +37,12 @@ size_t EscapeLength(std::string_view line, size_t i) {
   return std::min(j + 1, line.size()) - i;
 }
 
+// The text of a chunk: up to its first zero byte.
+size_t TextLength(const char* data, size_t size) {
+  const void* zero = std::memchr(data, '\0', size);
+  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
+}
+
 }  // namespace
 
 std::string CleanOutputLine(std::string_view line) {
@@ -57,8 +63,7 @@ std::string CleanOutputLine(std::string_view line) {
 }
 
 void OutputLineSplitter::Append(const char* data, size_t size) {
-  size = static_cast<size_t>(std::find(data, data + size, '\0') - data);
-  const char* end = data + size;
+  const char* end = data + TextLength(data, size);
   while (data < end) {
     const char* feed = static_cast<const char*>(std::memchr(data, '\n', end - data));
     if (feed == nullptr) {
@@ -80,7 +85,25 @@ void OutputLineSplitter::Append(const char* data, size_t size) {
   }
 }
 
-bool LineBudget::Take(Clock::time_point now) {
+std::uint64_t OutputLineSplitter::Skip(const char* data, size_t size) {
+  const char* end = data + TextLength(data, size);
+  std::uint64_t lines = 0;
+  const char* after_last_feed = nullptr;
+  for (const char* at = data;
+       (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr; ++at) {
+    ++lines;
+    after_last_feed = at + 1;
+  }
+  if (after_last_feed != nullptr) {
+    pending_.assign(after_last_feed, end);
+  } else {
+    pending_.append(data, end);
+  }
+  for (; pending_.size() >= kMaxLine; ++lines) pending_.erase(0, kMaxLine);
+  return lines;
+}
+
+void LineBudget::Refill(Clock::time_point now) {
   if (!started_) {
     started_ = true;
     last_ = now;
@@ -88,6 +111,15 @@ bool LineBudget::Take(Clock::time_point now) {
   double elapsed = std::chrono::duration<double>(now - last_).count();
   last_ = now;
   tokens_ = std::min(burst_, tokens_ + elapsed * per_second_);
+}
+
+bool LineBudget::Exhausted(Clock::time_point now) {
+  Refill(now);
+  return tokens_ < 1;
+}
+
+bool LineBudget::Take(Clock::time_point now) {
+  Refill(now);
   if (tokens_ >= 1) {
     tokens_ -= 1;
     return true;

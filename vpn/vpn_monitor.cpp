@@ -77,7 +77,13 @@ void VpnManager::RunLogMonitor() {
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
       chunk_time = velqa::vpn::LineBudget::Clock::now();
-      lines.Append(buffer, read.bytes);
+      // In a flood whose budget is spent, the lines of the chunk are only
+      // counted, not cut out one by one: the drain keeps pace with the child.
+      if (budget.Exhausted(chunk_time)) {
+        budget.CountSkipped(lines.Skip(buffer, read.bytes));
+      } else {
+        lines.Append(buffer, read.bytes);
+      }
     } else if (!read.cancelled) {
       // Nothing to read: the writers are gone. Look again in a moment,
       // unless a stop comes first, and end once the child has ended.
@@ -110,7 +116,9 @@ void VpnManager::StopLogMonitor() {
       std::lock_guard<std::mutex> lock(process_mutex_);
     }
     log_monitor_wake_.notify_all();
-    if (log_monitor_read_cancellation_) log_monitor_read_cancellation_->Cancel();
+    if (log_monitor_read_cancellation_ && !log_monitor_read_cancellation_->Cancel()) {
+      EndChildToBreakOutputPipe();
+    }
     log_monitor_thread_->join();
     log_monitor_thread_.reset();
     LogRecord("Log monitor thread finished");
@@ -119,4 +127,14 @@ void VpnManager::StopLogMonitor() {
   output_read_pipe_.Reset();
   output_write_pipe_.Reset();
   LogRecord("Log monitor stopped");
+}
+
+void VpnManager::EndChildToBreakOutputPipe() {
+  // The monitor's read could not be ended from here: the child is ended,
+  // which breaks the pipe and so ends the read, rather than leaving the
+  // platform thread in the join for as long as the child lives.
+  std::lock_guard<std::mutex> lock(process_mutex_);
+  if (!is_running_.load() || !process_info_.process) return;
+  LogRecord("Log monitor read could not be cancelled, ending sing-box process");
+  os_.Terminate(process_info_.process.get(), 0);
 }

@@ -7,6 +7,9 @@
 //                        test that the reader has taken everything)
 //   "spawn_child"        true: start one more copy (same configuration, this
 //                        key ignored) that keeps running
+//   "escape_child_ms"    start one more copy that leaves the job (Linux: its
+//                        own session), holds the output open without writing
+//                        and ends after that many milliseconds
 //   "exit_after_ms",
 //   "exit_code"          exit by itself (either key; defaults 0); otherwise
 //                        run until ended
@@ -58,6 +61,10 @@ void DefaultStartupLines() {
 }
 
 int Run(const std::vector<std::string>& args) {
+  if (long linger = LingerRequested(); linger > 0) {
+    SleepMilliseconds(linger);
+    return 0;
+  }
   if (args.size() != 3 || args[0] != "run" || args[1] != "-c") {
     Fatal("usage: sing-box run -c CONFIG");
   }
@@ -86,6 +93,12 @@ int Run(const std::vector<std::string>& args) {
       spawn && spawn->boolean && !NoSpawnRequested()) {
     unsigned long pid = SpawnCopy(config_path, &reason);
     if (pid == 0) Fatal("start child: " + reason);
+    Write(Stream::kOut, "INFO[0000] standin: started child process " + std::to_string(pid) + "\n");
+  }
+  if (const JsonValue* escape = script->Find("escape_child_ms");
+      escape && escape->number > 0 && !NoSpawnRequested()) {
+    unsigned long pid = SpawnEscapingCopy(config_path, static_cast<long>(escape->number), &reason);
+    if (pid == 0) Fatal("start escaping child: " + reason);
     Write(Stream::kOut, "INFO[0000] standin: started child process " + std::to_string(pid) + "\n");
   }
   const JsonValue* exit_after = script->Find("exit_after_ms");

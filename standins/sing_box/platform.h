@@ -11,6 +11,9 @@ namespace standin {
 // Set in the environment of a copy started for "spawn_child", so that the copy
 // runs the same configuration without starting a copy of its own.
 inline constexpr char kNoSpawnVariable[] = "VELQA_STANDIN_NO_SPAWN";
+// Set in the environment of a copy started for "escape_child_ms": the copy
+// only lingers that many milliseconds.
+inline constexpr char kLingerVariable[] = "VELQA_STANDIN_LINGER_MS";
 
 enum class Stream { kOut, kErr };
 
@@ -31,6 +34,17 @@ bool WriteAll(Stream stream, const char* data, size_t size);
 // standard handles and marked with kNoSpawnVariable. Returns its process id,
 // or 0 with the reason.
 unsigned long SpawnCopy(const std::string& config_path, std::string* reason);
+
+// Starts one more copy that leaves the job or process group it was started
+// in (Linux: a session of its own; Windows: a breakaway from the job where
+// the job allows it), keeps the standard handles open without writing, and
+// ends by itself after `linger_ms`. Returns its process id, or 0 with the
+// reason.
+unsigned long SpawnEscapingCopy(const std::string& config_path, long linger_ms,
+                                std::string* reason);
+
+// For a copy started by SpawnEscapingCopy: how long it lingers; 0 otherwise.
+long LingerRequested();
 
 bool NoSpawnRequested();
 unsigned long OwnProcessId();

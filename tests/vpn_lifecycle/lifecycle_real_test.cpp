@@ -193,6 +193,38 @@ TEST_F(RealLifecycleTest, EarlyExitWithoutOutputAndAnUnreadableConfig) {
   EXPECT_EQ(broken.message.rfind(kEarlyExitPrefix, 0), 0u);
 }
 
+TEST_F(RealLifecycleTest, EarlyExitIsAnsweredAtOnceAlthoughAnEscapedDescendantHoldsTheOutput) {
+  if (!DescendantCanLeaveTheJob()) os_.RefuseJobAssignment();
+  // The descendant keeps the pipe's write end for 20 s; the child ends
+  // after 50 ms.
+  auto before = Clock::now();
+  Reply reply = StartVpn(*manager_, Config(R"({"stdout": "FATAL[0000] start inbound\n",)"
+                                           R"( "escape_child_ms": 20000, "exit_after_ms": 50,)"
+                                           R"( "exit_code": 1})"));
+  auto took = Clock::now() - before;
+  ASSERT_EQ(reply.code, "PROCESS_TERMINATED_IMMEDIATELY") << reply.message;
+  const std::string prefix = "INFO[0000] standin: started child process ";
+  const size_t at = reply.message.find(prefix);
+  ASSERT_NE(at, std::string::npos) << reply.message;
+  const auto descendant =
+      static_cast<std::uint32_t>(std::stoul(reply.message.substr(at + prefix.size())));
+  EXPECT_TRUE(IsProcessAlive(descendant));
+  // About two seconds of waiting for the end of the output, not twenty.
+  EXPECT_LT(took, milliseconds(5000));
+  EXPECT_EQ(reply.message.rfind(kEarlyExitPrefix + std::string("FATAL[0000] start inbound\n"), 0),
+            0u);
+  EXPECT_FALSE(peer().has_read_pipe());
+  EXPECT_FALSE(peer().is_running());
+  EXPECT_THAT(recorder_.Records(kTag),
+              Contains("sing-box output still held open by another process; answering with "
+                       "what was read"));
+
+  vpn_os::HandleResult escaped = os_.OpenProcessForTermination(descendant);
+  ASSERT_TRUE(escaped.ok());
+  os_.Terminate(escaped.handle.get(), 0);
+  EXPECT_TRUE(WaitUntilGone(descendant, milliseconds(3000)));
+}
+
 TEST_F(RealLifecycleTest, BurstFarBeyondThePipeBufferIsDrainedAndTheChildKeepsRunning) {
   const std::string done = scratch_.path() + "/burst done";
   ASSERT_NO_FATAL_FAILURE(
