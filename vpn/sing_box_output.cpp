@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace velqa::vpn {
@@ -41,6 +42,23 @@ size_t EscapeLength(std::string_view line, size_t i) {
 size_t TextLength(const char* data, size_t size) {
   const void* zero = std::memchr(data, '\0', size);
   return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
+}
+
+// The line feeds in [data, end). Counted in blocks whose count fits a byte,
+// a loop the compiler turns into vector code: several times faster than one
+// search per line, which a flood of short lines would make the monitor's
+// main cost.
+std::uint64_t CountLineFeeds(const char* data, const char* end) {
+  constexpr size_t kBlock = 255;
+  std::uint64_t count = 0;
+  while (data < end) {
+    const size_t block = std::min(kBlock, static_cast<size_t>(end - data));
+    std::uint8_t in_block = 0;
+    for (size_t i = 0; i < block; ++i) in_block += data[i] == '\n' ? 1 : 0;
+    count += in_block;
+    data += block;
+  }
+  return count;
 }
 
 }  // namespace
@@ -87,15 +105,11 @@ void OutputLineSplitter::Append(const char* data, size_t size) {
 
 std::uint64_t OutputLineSplitter::Skip(const char* data, size_t size) {
   const char* end = data + TextLength(data, size);
-  std::uint64_t lines = 0;
-  const char* after_last_feed = nullptr;
-  for (const char* at = data;
-       (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr; ++at) {
-    ++lines;
-    after_last_feed = at + 1;
-  }
-  if (after_last_feed != nullptr) {
-    pending_.assign(after_last_feed, end);
+  std::uint64_t lines = CountLineFeeds(data, end);
+  if (lines > 0) {
+    auto last_feed =
+        std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(data), '\n');
+    pending_.assign(last_feed.base(), end);
   } else {
     pending_.append(data, end);
   }
