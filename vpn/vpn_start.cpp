@@ -2,7 +2,6 @@
 // output pipe, starts the child with a duplicate of the host's token, checks
 // that it survives its first second, then hands its output to the monitor.
 // Every failure is answered with one Error and leaves nothing it created open.
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <string>
@@ -26,8 +25,12 @@ constexpr std::chrono::milliseconds kChildExitWait{3000};
 constexpr char kDebugPrivilege[] = "SeDebugPrivilege";
 // The early-exit path reads at most this much per call, as text.
 constexpr size_t kEarlyExitChunk = 1023;
-// How long the early-exit path reads the ended child's output at most.
+// How long and how much the early-exit path reads of the ended child's
+// output at most. The child itself cannot leave more than its pipe holds (it
+// would still be blocked in a write, so not ended); more can only come from
+// a process it left behind.
 constexpr std::chrono::milliseconds kEarlyExitOutputWait{2000};
+constexpr size_t kEarlyExitOutputLimit = 4u << 20;
 
 // "exe" run -c "config": both paths in quotes, unescaped.
 std::string SingBoxCommandLine(const std::string& executable, const std::string& config) {
@@ -273,9 +276,15 @@ std::string VpnManager::CollectEarlyExitOutput() {
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    vpn_os::ReadResult read =
-        os_.ReadWithTimeout(output_read_pipe_.get(), std::span<char>(buffer, kEarlyExitChunk),
-                            std::max(left, std::chrono::milliseconds(0)));
+    // Checked before every read: a holder that keeps writing must not keep
+    // the loop going either.
+    vpn_os::ReadResult read;
+    if (left.count() > 0) {
+      read = os_.ReadWithTimeout(output_read_pipe_.get(), std::span<char>(buffer, kEarlyExitChunk),
+                                 left);
+    } else {
+      read.timed_out = true;
+    }
     if (read.timed_out) {
       LogRecord("sing-box output still held open by another process; answering with what was read");
       break;
@@ -285,6 +294,11 @@ std::string VpnManager::CollectEarlyExitOutput() {
     std::string_view chunk(buffer);  // up to the first zero byte
     output.append(chunk);
     lines.Append(chunk.data(), chunk.size());
+    if (output.size() >= kEarlyExitOutputLimit) {
+      LogRecord("sing-box output longer than " + std::to_string(kEarlyExitOutputLimit) +
+                " bytes; answering with its beginning");
+      break;
+    }
   }
   if (!lines.pending().empty()) lines.Append("\n", 1);
   return output;

@@ -96,10 +96,11 @@ unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
   return SpawnSelf(config_path, nullptr, reason);
 }
 
-unsigned long SpawnEscapingCopy(const std::string& config_path, long linger_ms,
+unsigned long SpawnEscapingCopy(const std::string& config_path, Linger linger,
                                 std::string* reason) {
   setenv(kNoSpawnVariable, "1", 1);
-  setenv(kLingerVariable, std::to_string(linger_ms).c_str(), 1);
+  setenv(kLingerVariable, std::to_string(linger.ms).c_str(), 1);
+  if (linger.writes) setenv(kLingerWritesVariable, "1", 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   // A new session: out of the process group that the host's job ends.
@@ -109,9 +110,9 @@ unsigned long SpawnEscapingCopy(const std::string& config_path, long linger_ms,
   return pid;
 }
 
-long LingerRequested() {
-  const char* value = std::getenv(kLingerVariable);
-  return value != nullptr ? std::atol(value) : 0;
+Linger LingerRequested() {
+  const char* ms = std::getenv(kLingerVariable);
+  return {ms != nullptr ? std::atol(ms) : 0, std::getenv(kLingerWritesVariable) != nullptr};
 }
 
 bool NoSpawnRequested() { return std::getenv(kNoSpawnVariable) != nullptr; }

@@ -136,20 +136,22 @@ unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
   return SpawnSelf(config_path, 0, reason);
 }
 
-unsigned long SpawnEscapingCopy(const std::string& config_path, long linger_ms,
+unsigned long SpawnEscapingCopy(const std::string& config_path, Linger linger,
                                 std::string* reason) {
   SetEnvironmentVariableW(L"VELQA_STANDIN_NO_SPAWN", L"1");
-  SetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_MS", std::to_wstring(linger_ms).c_str());
+  SetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_MS", std::to_wstring(linger.ms).c_str());
+  if (linger.writes) SetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_WRITES", L"1");
   // A job that does not allow breakaway refuses the flag; the copy then
   // stays wherever its parent is.
   unsigned long pid = SpawnSelf(config_path, CREATE_BREAKAWAY_FROM_JOB, reason);
   return pid != 0 ? pid : SpawnSelf(config_path, 0, reason);
 }
 
-long LingerRequested() {
-  wchar_t value[32] = {};
-  const DWORD length = GetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_MS", value, 32);
-  return length > 0 && length < 32 ? std::wcstol(value, nullptr, 10) : 0;
+Linger LingerRequested() {
+  wchar_t ms[32] = {};
+  const DWORD length = GetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_MS", ms, 32);
+  return {length > 0 && length < 32 ? std::wcstol(ms, nullptr, 10) : 0,
+          GetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_WRITES", nullptr, 0) > 0};
 }
 
 bool NoSpawnRequested() {
