@@ -44,20 +44,23 @@ size_t TextLength(const char* data, size_t size) {
   return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
 }
 
-// The line feeds in [data, end). Counted in blocks whose count fits a byte,
-// a loop the compiler turns into vector code: several times faster than one
-// search per line, which a flood of short lines would make the monitor's
-// main cost.
+// The line feeds in [data, end), counted in rows of 16 bytes into 16 byte
+// counters that cannot overflow within 255 rows: a loop compilers turn into
+// one vector compare and add per row, several times faster than one search
+// per line, which a flood of short lines would make the monitor's main cost.
 std::uint64_t CountLineFeeds(const char* data, const char* end) {
-  constexpr size_t kBlock = 255;
+  constexpr size_t kLanes = 16;
+  constexpr size_t kMaxRows = 255;
   std::uint64_t count = 0;
-  while (data < end) {
-    const size_t block = std::min(kBlock, static_cast<size_t>(end - data));
-    std::uint8_t in_block = 0;
-    for (size_t i = 0; i < block; ++i) in_block += data[i] == '\n' ? 1 : 0;
-    count += in_block;
-    data += block;
+  while (static_cast<size_t>(end - data) >= kLanes) {
+    const size_t rows = std::min(kMaxRows, static_cast<size_t>(end - data) / kLanes);
+    std::uint8_t lanes[kLanes] = {};
+    for (size_t row = 0; row < rows; ++row, data += kLanes) {
+      for (size_t lane = 0; lane < kLanes; ++lane) lanes[lane] += data[lane] == '\n' ? 1 : 0;
+    }
+    for (std::uint8_t lane : lanes) count += lane;
   }
+  for (; data < end; ++data) count += *data == '\n' ? 1 : 0;
   return count;
 }
 
