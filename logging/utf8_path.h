@@ -10,8 +10,13 @@
 
 namespace velqa::logging {
 
+// On Windows throws when `utf8` is not valid UTF-8 (see IsValidUtf8).
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
+
+// Whether `text` is well-formed UTF-8: no stray continuation bytes, no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
 
 }  // namespace velqa::logging
 

@@ -52,15 +52,21 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   flutter::EngineProject project = flutter::EngineProject::FromDataDirectory(L"data");
   project.entrypoint_arguments = CollectCommandLineArguments();
 
-  FlutterWindow window(project);
-  if (!window.Create(kApplicationTitle, kWindowOrigin, kWindowSize)) {
-    ReleaseSingleInstance();
-    return 1;
+  int exit_code = 0;
+  {
+    FlutterWindow window(project);
+    if (window.Create(kApplicationTitle, kWindowOrigin, kWindowSize)) {
+      window.SetQuitOnExit(true);
+      RunMessageLoop();
+    } else {
+      exit_code = 1;
+    }
   }
-  window.SetQuitOnExit(true);
-  RunMessageLoop();
-
+  // Only once the window is gone, and with it the VpnManager whose sing-box
+  // may take seconds to end, may another copy start: it would run a second
+  // sing-box beside the dying one. The engine and plug-ins, which may use
+  // COM, are gone too before COM is uninitialised.
   ReleaseSingleInstance();
   ::CoUninitialize();
-  return 0;
+  return exit_code;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace velqa::vpn {
@@ -37,6 +38,32 @@ size_t EscapeLength(std::string_view line, size_t i) {
   return std::min(j + 1, line.size()) - i;
 }
 
+// The text of a chunk: up to its first zero byte.
+size_t TextLength(const char* data, size_t size) {
+  const void* zero = std::memchr(data, '\0', size);
+  return zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
+}
+
+// The line feeds in [data, end), counted in rows of 16 bytes into 16 byte
+// counters that cannot overflow within 255 rows: a loop compilers turn into
+// one vector compare and add per row, several times faster than one search
+// per line, which a flood of short lines would make the monitor's main cost.
+std::uint64_t CountLineFeeds(const char* data, const char* end) {
+  constexpr size_t kLanes = 16;
+  constexpr size_t kMaxRows = 255;
+  std::uint64_t count = 0;
+  while (static_cast<size_t>(end - data) >= kLanes) {
+    const size_t rows = std::min(kMaxRows, static_cast<size_t>(end - data) / kLanes);
+    std::uint8_t lanes[kLanes] = {};
+    for (size_t row = 0; row < rows; ++row, data += kLanes) {
+      for (size_t lane = 0; lane < kLanes; ++lane) lanes[lane] += data[lane] == '\n' ? 1 : 0;
+    }
+    for (std::uint8_t lane : lanes) count += lane;
+  }
+  for (; data < end; ++data) count += *data == '\n' ? 1 : 0;
+  return count;
+}
+
 }  // namespace
 
 std::string CleanOutputLine(std::string_view line) {
@@ -57,8 +84,7 @@ std::string CleanOutputLine(std::string_view line) {
 }
 
 void OutputLineSplitter::Append(const char* data, size_t size) {
-  size = static_cast<size_t>(std::find(data, data + size, '\0') - data);
-  const char* end = data + size;
+  const char* end = data + TextLength(data, size);
   while (data < end) {
     const char* feed = static_cast<const char*>(std::memchr(data, '\n', end - data));
     if (feed == nullptr) {
@@ -80,7 +106,21 @@ void OutputLineSplitter::Append(const char* data, size_t size) {
   }
 }
 
-bool LineBudget::Take(Clock::time_point now) {
+std::uint64_t OutputLineSplitter::Skip(const char* data, size_t size) {
+  const char* end = data + TextLength(data, size);
+  std::uint64_t lines = CountLineFeeds(data, end);
+  if (lines > 0) {
+    auto last_feed =
+        std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(data), '\n');
+    pending_.assign(last_feed.base(), end);
+  } else {
+    pending_.append(data, end);
+  }
+  for (; pending_.size() >= kMaxLine; ++lines) pending_.erase(0, kMaxLine);
+  return lines;
+}
+
+void LineBudget::Refill(Clock::time_point now) {
   if (!started_) {
     started_ = true;
     last_ = now;
@@ -88,6 +128,15 @@ bool LineBudget::Take(Clock::time_point now) {
   double elapsed = std::chrono::duration<double>(now - last_).count();
   last_ = now;
   tokens_ = std::min(burst_, tokens_ + elapsed * per_second_);
+}
+
+bool LineBudget::Exhausted(Clock::time_point now) {
+  Refill(now);
+  return tokens_ < 1;
+}
+
+bool LineBudget::Take(Clock::time_point now) {
+  Refill(now);
   if (tokens_ >= 1) {
     tokens_ -= 1;
     return true;

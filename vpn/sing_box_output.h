@@ -36,6 +36,10 @@ class OutputLineSplitter {
   explicit OutputLineSplitter(LineSink sink) : sink_(std::move(sink)) {}
 
   void Append(const char* data, size_t size);
+  // Takes a chunk as Append does, but hands no line to the sink: returns how
+  // many lines Append would have handed on. For a flood that is not logged,
+  // at a fraction of the cost.
+  std::uint64_t Skip(const char* data, size_t size);
   // The unfinished tail of the stream, kept for the next chunk.
   const std::string& pending() const { return pending_; }
   // Hands out the unfinished tail and forgets it.
@@ -58,6 +62,10 @@ class LineBudget {
 
   // True when the line at time `now` may be logged.
   bool Take(Clock::time_point now);
+  // True when no line at time `now` may be logged: Take(now) would refuse.
+  bool Exhausted(Clock::time_point now);
+  // Counts `lines` refused without asking for each.
+  void CountSkipped(std::uint64_t lines) { skipped_ += lines; }
   // Lines refused since the last call; resets the count.
   std::uint64_t TakeSkipped();
 
@@ -68,6 +76,9 @@ class LineBudget {
   Clock::time_point last_{};
   bool started_ = false;
   std::uint64_t skipped_ = 0;
+
+  // Adds what has accrued up to `now`.
+  void Refill(Clock::time_point now);
 };
 
 }  // namespace velqa::vpn

@@ -107,11 +107,17 @@ class VpnManager {
   // A started child whose monitor thread cannot be created: ended, and
   // everything start_vpn created is closed.
   void AbandonStartedChild();
-  // Early-exit path: everything the ended child wrote, read to the end.
+  // The stability check: until the child ends, at most one second.
+  void WaitForStability();
+  // Early-exit path: everything the ended child wrote, read to the end of
+  // the pipe, or for at most two seconds when something else holds it open.
   std::string CollectEarlyExitOutput();
   // The monitor's loop (monitor thread); LogMonitorThread adds the guard
   // that keeps exceptions inside the thread.
   void RunLogMonitor();
+  // StopLogMonitor, when the monitor's pending read cannot be cancelled:
+  // ends the own child so that the pipe breaks.
+  void EndChildToBreakOutputPipe();
 
   // One log record: Info with the tag "VpnManager".
   static void LogRecord(const std::string& message);

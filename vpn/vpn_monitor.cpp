@@ -23,6 +23,7 @@ constexpr std::chrono::milliseconds kIdlePoll{100};
 // this many per second; the rest is counted and reported.
 constexpr double kLoggedLinesPerSecond = 200;
 constexpr double kLoggedLinesBurst = 2000;
+constexpr int kFloodChunksPerClockReading = 16;
 
 void LogChildLine(std::string_view line) {
   std::string text = velqa::vpn::CleanOutputLine(line);
@@ -69,6 +70,8 @@ void VpnManager::RunLogMonitor() {
   };
 
   char buffer[kReadSize + 1];
+  bool flooding = false;
+  int chunks_since_clock = 0;
   bool stop = stop_log_monitor_.load();
   while (!stop) {
     if (!output_read_pipe_) break;
@@ -76,8 +79,21 @@ void VpnManager::RunLogMonitor() {
                                        log_monitor_read_cancellation_.get());
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
-      chunk_time = velqa::vpn::LineBudget::Clock::now();
-      lines.Append(buffer, read.bytes);
+      // In a flood whose budget is spent, the lines of a chunk are only
+      // counted, not cut out one by one, and the clock (slow to read on some
+      // machines) is read only every few chunks: a line's worth of budget
+      // accrues in 5 ms, and those chunks arrive in far less. So the drain
+      // keeps pace with the child.
+      if (!flooding || ++chunks_since_clock >= kFloodChunksPerClockReading) {
+        chunk_time = velqa::vpn::LineBudget::Clock::now();
+        chunks_since_clock = 0;
+      }
+      flooding = budget.Exhausted(chunk_time);
+      if (flooding) {
+        budget.CountSkipped(lines.Skip(buffer, read.bytes));
+      } else {
+        lines.Append(buffer, read.bytes);
+      }
     } else if (!read.cancelled) {
       // Nothing to read: the writers are gone. Look again in a moment,
       // unless a stop comes first, and end once the child has ended.
@@ -110,7 +126,9 @@ void VpnManager::StopLogMonitor() {
       std::lock_guard<std::mutex> lock(process_mutex_);
     }
     log_monitor_wake_.notify_all();
-    if (log_monitor_read_cancellation_) log_monitor_read_cancellation_->Cancel();
+    if (log_monitor_read_cancellation_ && !log_monitor_read_cancellation_->Cancel()) {
+      EndChildToBreakOutputPipe();
+    }
     log_monitor_thread_->join();
     log_monitor_thread_.reset();
     LogRecord("Log monitor thread finished");
@@ -119,4 +137,14 @@ void VpnManager::StopLogMonitor() {
   output_read_pipe_.Reset();
   output_write_pipe_.Reset();
   LogRecord("Log monitor stopped");
+}
+
+void VpnManager::EndChildToBreakOutputPipe() {
+  // The monitor's read could not be ended from here: the child is ended,
+  // which breaks the pipe and so ends the read, rather than leaving the
+  // platform thread in the join for as long as the child lives.
+  std::lock_guard<std::mutex> lock(process_mutex_);
+  if (!is_running_.load() || !process_info_.process) return;
+  LogRecord("Log monitor read could not be cancelled, ending sing-box process");
+  os_.Terminate(process_info_.process.get(), 0);
 }

@@ -25,6 +25,12 @@ constexpr std::chrono::milliseconds kChildExitWait{3000};
 constexpr char kDebugPrivilege[] = "SeDebugPrivilege";
 // The early-exit path reads at most this much per call, as text.
 constexpr size_t kEarlyExitChunk = 1023;
+// How long and how much the early-exit path reads of the ended child's
+// output at most. The child itself cannot leave more than its pipe holds (it
+// would still be blocked in a write, so not ended); more can only come from
+// a process it left behind.
+constexpr std::chrono::milliseconds kEarlyExitOutputWait{2000};
+constexpr size_t kEarlyExitOutputLimit = 4u << 20;
 
 // "exe" run -c "config": both paths in quotes, unescaped.
 std::string SingBoxCommandLine(const std::string& executable, const std::string& config) {
@@ -60,6 +66,13 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
   // The path arrives as UTF-8 from the Dart side and stays UTF-8 text; it
   // becomes a wide path only at the file-system and process calls.
   ConsoleLine("VpnManager: Starting VPN with config: " + *config_path);
+  // Text that is not UTF-8 names no file the host could open (on Windows it
+  // cannot even become a wide path), so it is not found, on every system.
+  if (!velqa::logging::IsValidUtf8(*config_path)) {
+    LogRecord("Configuration path is not valid UTF-8");
+    result->Error("CONFIG_NOT_FOUND", "Configuration file not found");
+    return;
+  }
   vpn_os::PathExistsResult config_state = os_.PathExists(PathFromUtf8(*config_path));
   if (config_state.state != vpn_os::PathState::kExists) {
     if (config_state.state == vpn_os::PathState::kError) {
@@ -196,7 +209,7 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
   }
 
   LogRecord("Waiting 1 second to verify process stability...");
-  os_.Sleep(kStabilityWait);
+  WaitForStability();
 
   vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
   // A failed read has no exit code; 0 is printed then.
@@ -245,6 +258,18 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
   result->Error("PROCESS_TERMINATED_IMMEDIATELY", "sing-box启动失败。错误信息: " + output);
 }
 
+void VpnManager::WaitForStability() {
+  // A child that ends at once is reported at once; one that lives gets its
+  // whole second. A wait that cannot be made becomes the plain pause.
+  const auto start = std::chrono::steady_clock::now();
+  vpn_os::WaitResult wait = os_.WaitForExit(process_info_.process.get(), kStabilityWait);
+  if (wait.outcome == vpn_os::WaitOutcome::kFailed) {
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    if (waited < kStabilityWait) os_.Sleep(kStabilityWait - waited);
+  }
+}
+
 std::string VpnManager::CollectEarlyExitOutput() {
   std::string output;
   velqa::vpn::OutputLineSplitter lines([](std::string_view line) {
@@ -252,14 +277,36 @@ std::string VpnManager::CollectEarlyExitOutput() {
     if (!text.empty()) NativeLogger::GetInstance().Info(text, velqa::vpn::kSingBoxOutputTag);
   });
   char buffer[kEarlyExitChunk + 1];
+  // The child has ended, but a process it started outside its job (or its
+  // process group) may still hold the pipe open, for as long as it lives:
+  // the platform thread waits only so long for the end of the output.
+  const auto deadline = std::chrono::steady_clock::now() + kEarlyExitOutputWait;
   for (;;) {
-    vpn_os::ReadResult read =
-        os_.Read(output_read_pipe_.get(), std::span<char>(buffer, kEarlyExitChunk), nullptr);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    // Checked before every read: a holder that keeps writing must not keep
+    // the loop going either.
+    vpn_os::ReadResult read;
+    if (left.count() > 0) {
+      read = os_.ReadWithTimeout(output_read_pipe_.get(), std::span<char>(buffer, kEarlyExitChunk),
+                                 left);
+    } else {
+      read.timed_out = true;
+    }
+    if (read.timed_out) {
+      LogRecord("sing-box output still held open by another process; answering with what was read");
+      break;
+    }
     if (!read.ok || read.bytes == 0) break;
     buffer[read.bytes] = '\0';
     std::string_view chunk(buffer);  // up to the first zero byte
     output.append(chunk);
     lines.Append(chunk.data(), chunk.size());
+    if (output.size() >= kEarlyExitOutputLimit) {
+      LogRecord("sing-box output longer than " + std::to_string(kEarlyExitOutputLimit) +
+                " bytes; answering with its beginning");
+      break;
+    }
   }
   if (!lines.pending().empty()) lines.Append("\n", 1);
   return output;

@@ -8,6 +8,8 @@
 //                  the process list.
 //   monitor idle wake-ups: context switches of the monitor while the child
 //                  is silent (a 100 ms poll would give 10 per second).
+//   start_vpn early_exit: the answer for a child that exits after 50 ms,
+//                  against the same child started and waited for directly.
 // The stray-process cleanup and the status scan see the real process list
 // but only this benchmark's own processes are offered to them, so no other
 // sing-box on the machine is ended.
@@ -206,6 +208,31 @@ double RawDrain(const Scratch& scratch, int round) {
   return took;
 }
 
+// Milliseconds from start to answer of a start_vpn whose child fails.
+double EarlyExitStart(const std::string& config) {
+  BenchOs os;
+  QuietStdout quiet;
+  VpnManager manager(os);
+  auto start = Clock::now();
+  if (Call(manager, "start_vpn", config)) return -1;  // it must fail
+  return Seconds(Clock::now() - start) * 1e3;
+}
+
+// Baseline: the same child started and waited for directly.
+double ChildRun(const std::string& config) {
+  vpn_os::VpnOs& os = vpn_os::PlatformOs();
+  vpn_os::PipeResult pipe = os.CreateOutputPipe();
+  vpn_os::ProcessLaunch launch;
+  launch.executable = os.ExecutablePath().path.parent_path() / "data" / "sing-box-amd64.exe";
+  launch.argv = {launch.executable.string(), "run", "-c", config};
+  launch.output = pipe.write_end.get();
+  auto start = Clock::now();
+  vpn_os::ProcessResult child = os.StartProcess(launch);
+  if (!child.ok()) return -1;
+  os.WaitForExit(child.info.process.get(), milliseconds(5000));
+  return Seconds(Clock::now() - start) * 1e3;
+}
+
 // Context switches of every thread of this process but the main one.
 long long OtherThreadsSwitches() {
   long long total = 0;
@@ -292,5 +319,16 @@ int main() {
   std::printf("figure get_vpn_status scan %.1f us\n", Median(scans));
   std::printf("figure monitor idle_wakeups %.1f per_s\n", wakeups_per_s);
   std::printf("(baseline for idle wake-ups: a 100 ms poll gives 10 per_s)\n");
+
+  const std::string failing =
+      scratch.Write("failing.json", "{\"exit_after_ms\": 50, \"exit_code\": 1}");
+  std::vector<double> early_exits, child_runs;
+  for (int round = 0; round < 5; ++round) {
+    child_runs.push_back(ChildRun(failing));
+    early_exits.push_back(EarlyExitStart(failing));
+  }
+  std::printf("figure start_vpn early_exit %.1f ms\n", Median(early_exits));
+  std::printf("(baseline: the same child started and waited for directly: %.1f ms)\n",
+              Median(child_runs));
   return 0;
 }

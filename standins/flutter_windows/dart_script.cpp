@@ -41,11 +41,10 @@ constexpr std::pair<std::string_view, CrashKind> kCrashNames[] = {
 
 DartOptions ParseDartOptions(const std::vector<std::string>& arguments) {
   DartOptions options;
-  const std::pair<std::string_view, std::string*> names[] = {{"--dart-script", &options.script},
-                                                             {"--dart-replies", &options.replies},
-                                                             {"--dart-events", &options.events},
-                                                             {"--dart-args-out", &options.args_out},
-                                                             {"--dart-consume", &options.consume}};
+  const std::pair<std::string_view, std::string*> names[] = {
+      {"--dart-script", &options.script},   {"--dart-replies", &options.replies},
+      {"--dart-events", &options.events},   {"--dart-args-out", &options.args_out},
+      {"--dart-consume", &options.consume}, {"--dart-shutdown-ms", &options.shutdown_ms}};
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string_view argument = arguments[i];
     for (const auto& [name, target] : names) {
@@ -77,6 +76,13 @@ std::vector<unsigned> DartOptions::ConsumedMessages() const {
     }
   }
   return messages;
+}
+
+unsigned DartOptions::ShutdownMilliseconds() const {
+  unsigned value = 0;
+  auto [ptr, ec] =
+      std::from_chars(shutdown_ms.data(), shutdown_ms.data() + shutdown_ms.size(), value);
+  return ec == std::errc() && ptr == shutdown_ms.data() + shutdown_ms.size() ? value : 0;
 }
 
 std::optional<std::vector<uint8_t>> EncodeScriptCall(const std::string& method,

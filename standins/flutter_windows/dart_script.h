@@ -56,14 +56,19 @@ struct ScriptStep {
 //   --dart-consume LIST    window message numbers (decimal, comma-separated)
 //                          the view claims from the top-level window, as a
 //                          real view does for some input messages
+//   --dart-shutdown-ms MS  the engine takes MS milliseconds to be destroyed,
+//                          as a real engine ending its Dart isolate does
 struct DartOptions {
   std::string script;
   std::string replies;
   std::string events;
   std::string args_out;
   std::string consume;
+  std::string shutdown_ms;
   // `consume` as numbers; malformed entries are skipped.
   std::vector<unsigned> ConsumedMessages() const;
+  // `shutdown_ms` as a number; 0 when absent or malformed.
+  unsigned ShutdownMilliseconds() const;
 };
 DartOptions ParseDartOptions(const std::vector<std::string>& arguments);
 

@@ -1,5 +1,7 @@
 #include "standins/flutter_windows/engine_win.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <utility>
 
@@ -62,6 +64,7 @@ Engine::Engine(std::vector<std::string> arguments, std::unique_ptr<TaskRunner> t
 }
 
 Engine::~Engine() {
+  if (unsigned delay = options_.ShutdownMilliseconds(); delay > 0) ::Sleep(delay);
   Shutdown();
   messenger_->Release();
   events_.Write("engine destroyed");

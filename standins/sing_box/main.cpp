@@ -10,6 +10,11 @@
 //                        test that the reader has taken everything)
 //   "spawn_child"        true: start one more copy (same configuration, this
 //                        key ignored) that keeps running
+//   "escape_child_ms"    start one more copy that leaves the job (Linux: its
+//                        own session), holds the output open and ends after
+//                        that many milliseconds
+//   "escape_child_writes" true: that copy writes lines without pause from
+//                        300 ms after its start
 //   "exit_after_ms",
 //   "exit_code"          exit by itself (either key; defaults 0); otherwise
 //                        run until ended
@@ -19,6 +24,7 @@
 // Without a "standin" object it writes a few start-up lines and runs until
 // ended. A missing or unreadable configuration gives a FATAL line and exit 1.
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -61,6 +67,22 @@ void DefaultStartupLines() {
 }
 
 int Run(const std::vector<std::string>& args) {
+  if (Linger linger = LingerRequested(); linger.ms > 0) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(linger.ms);
+    const std::string line = "INFO[0000] standin: escaped child still writing\n";
+    // It starts writing once its parent has had time to end (a parent
+    // blocked on a full pipe would not); once its reader is gone a write
+    // fails, and it then only waits.
+    if (linger.writes) SleepMilliseconds(300);
+    bool writing = linger.writes;
+    while (writing && std::chrono::steady_clock::now() < until) {
+      writing = WriteAll(Stream::kOut, line.data(), line.size());
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() > 0) SleepMilliseconds(static_cast<long>(left.count()));
+    return 0;
+  }
   if (args.size() != 3 || args[0] != "run" || args[1] != "-c") {
     Fatal("usage: sing-box run -c CONFIG");
   }
@@ -95,6 +117,14 @@ int Run(const std::vector<std::string>& args) {
       spawn && spawn->boolean && !NoSpawnRequested()) {
     unsigned long pid = SpawnCopy(config_path, &reason);
     if (pid == 0) Fatal("start child: " + reason);
+    Write(Stream::kOut, "INFO[0000] standin: started child process " + std::to_string(pid) + "\n");
+  }
+  if (const JsonValue* escape = script->Find("escape_child_ms");
+      escape && escape->number > 0 && !NoSpawnRequested()) {
+    const JsonValue* writes = script->Find("escape_child_writes");
+    Linger linger{static_cast<long>(escape->number), writes != nullptr && writes->boolean};
+    unsigned long pid = SpawnEscapingCopy(config_path, linger, &reason);
+    if (pid == 0) Fatal("start escaping child: " + reason);
     Write(Stream::kOut, "INFO[0000] standin: started child process " + std::to_string(pid) + "\n");
   }
   const JsonValue* exit_after = script->Find("exit_after_ms");

@@ -11,6 +11,10 @@ namespace standin {
 // Set in the environment of a copy started for "spawn_child", so that the copy
 // runs the same configuration without starting a copy of its own.
 inline constexpr char kNoSpawnVariable[] = "VELQA_STANDIN_NO_SPAWN";
+// Set in the environment of a copy started for "escape_child_ms": the copy
+// only lingers that many milliseconds, writing when the second one is set.
+inline constexpr char kLingerVariable[] = "VELQA_STANDIN_LINGER_MS";
+inline constexpr char kLingerWritesVariable[] = "VELQA_STANDIN_LINGER_WRITES";
 
 enum class Stream { kOut, kErr };
 
@@ -40,6 +44,23 @@ bool WriteAll(Stream stream, const char* data, size_t size);
 // standard handles and marked with kNoSpawnVariable. Returns its process id,
 // or 0 with the reason.
 unsigned long SpawnCopy(const std::string& config_path, std::string* reason);
+
+// What a copy started by SpawnEscapingCopy does: hold the standard handles
+// for `ms` milliseconds (none: not such a copy), writing all the while when
+// `writes` is set.
+struct Linger {
+  long ms = 0;
+  bool writes = false;
+};
+
+// Starts one more copy that leaves the job or process group it was started
+// in (Linux: a session of its own; Windows: a breakaway from the job where
+// the job allows it), keeps the standard handles open as `linger` says, and
+// then ends by itself. Returns its process id, or 0 with the reason.
+unsigned long SpawnEscapingCopy(const std::string& config_path, Linger linger, std::string* reason);
+
+// For a copy started by SpawnEscapingCopy: what it is to do.
+Linger LingerRequested();
 
 bool NoSpawnRequested();
 unsigned long OwnProcessId();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "standins/sing_box/platform.h"
 
@@ -87,7 +88,11 @@ bool WriteAll(Stream stream, const char* data, size_t size) {
   return true;
 }
 
-unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
+namespace {
+
+// Starts this executable again with "run -c CONFIG"; `attributes` may be null.
+unsigned long SpawnSelf(const std::string& config_path, const posix_spawnattr_t* attributes,
+                        std::string* reason) {
   char self[4096];
   ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
   if (len <= 0) {
@@ -95,16 +100,41 @@ unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
     return 0;
   }
   self[len] = '\0';
-  setenv(kNoSpawnVariable, "1", 1);
   std::string run = "run", option = "-c", config = config_path;
   char* argv[] = {self, run.data(), option.data(), config.data(), nullptr};
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, self, nullptr, nullptr, argv, environ);
+  int rc = posix_spawn(&pid, self, nullptr, attributes, argv, environ);
   if (rc != 0) {
     *reason = std::strerror(rc);
     return 0;
   }
   return static_cast<unsigned long>(pid);
+}
+
+}  // namespace
+
+unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
+  setenv(kNoSpawnVariable, "1", 1);
+  return SpawnSelf(config_path, nullptr, reason);
+}
+
+unsigned long SpawnEscapingCopy(const std::string& config_path, Linger linger,
+                                std::string* reason) {
+  setenv(kNoSpawnVariable, "1", 1);
+  setenv(kLingerVariable, std::to_string(linger.ms).c_str(), 1);
+  if (linger.writes) setenv(kLingerWritesVariable, "1", 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A new session: out of the process group that the host's job ends.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  unsigned long pid = SpawnSelf(config_path, &attributes, reason);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
+Linger LingerRequested() {
+  const char* ms = std::getenv(kLingerVariable);
+  return {ms != nullptr ? std::atol(ms) : 0, std::getenv(kLingerWritesVariable) != nullptr};
 }
 
 bool NoSpawnRequested() { return std::getenv(kNoSpawnVariable) != nullptr; }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <iterator>
+#include <string>
 
 #include "standins/sing_box/platform.h"
 
@@ -144,7 +146,11 @@ bool WriteAll(Stream stream, const char* data, size_t size) {
   return true;
 }
 
-unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
+namespace {
+
+// Starts this executable again with "run -c CONFIG", inheriting the standard
+// handles; `flags` are added to CREATE_NO_WINDOW.
+unsigned long SpawnSelf(const std::string& config_path, DWORD flags, std::string* reason) {
   wchar_t self[32768];
   DWORD len = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
   if (len == 0 || len >= std::size(self)) {
@@ -152,7 +158,6 @@ unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
     return 0;
   }
   std::wstring command = L"\"" + std::wstring(self) + L"\" run -c \"" + ToWide(config_path) + L"\"";
-  SetEnvironmentVariableW(L"VELQA_STANDIN_NO_SPAWN", L"1");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -160,13 +165,38 @@ unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &info)) {
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | flags,
+                      nullptr, nullptr, &startup, &info)) {
     *reason = ErrorText(GetLastError());
     return 0;
   }
   ScopedHandle process(info.hProcess), thread(info.hThread);
   return info.dwProcessId;
+}
+
+}  // namespace
+
+unsigned long SpawnCopy(const std::string& config_path, std::string* reason) {
+  SetEnvironmentVariableW(L"VELQA_STANDIN_NO_SPAWN", L"1");
+  return SpawnSelf(config_path, 0, reason);
+}
+
+unsigned long SpawnEscapingCopy(const std::string& config_path, Linger linger,
+                                std::string* reason) {
+  SetEnvironmentVariableW(L"VELQA_STANDIN_NO_SPAWN", L"1");
+  SetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_MS", std::to_wstring(linger.ms).c_str());
+  if (linger.writes) SetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_WRITES", L"1");
+  // A job that does not allow breakaway refuses the flag; the copy then
+  // stays wherever its parent is.
+  unsigned long pid = SpawnSelf(config_path, CREATE_BREAKAWAY_FROM_JOB, reason);
+  return pid != 0 ? pid : SpawnSelf(config_path, 0, reason);
+}
+
+Linger LingerRequested() {
+  wchar_t ms[32] = {};
+  const DWORD length = GetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_MS", ms, 32);
+  return {length > 0 && length < 32 ? std::wcstol(ms, nullptr, 10) : 0,
+          GetEnvironmentVariableW(L"VELQA_STANDIN_LINGER_WRITES", nullptr, 0) > 0};
 }
 
 bool NoSpawnRequested() {

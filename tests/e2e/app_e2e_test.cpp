@@ -106,6 +106,17 @@ class AppTest : public ::testing::Test {
     return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
   }
 
+  // The notice that a second copy `app` shows when it is turned away, or
+  // null when none of its own appears.
+  HWND WaitForNotice(const AppProcess& app) {
+    HWND notice = nullptr;
+    WaitFor([&] { return (notice = ::FindWindowW(L"#32770", kAlreadyRunningCaption)) != nullptr; },
+            kStartTimeoutMs);
+    DWORD owner = 0;
+    if (notice != nullptr) ::GetWindowThreadProcessId(notice, &owner);
+    return owner == app.pid() ? notice : nullptr;
+  }
+
   std::vector<ReplyLine> WaitForReplies(const fs::path& replies, size_t count) {
     WaitFor([&] { return ReadReplies(replies).size() >= count; }, kStartTimeoutMs);
     return ReadReplies(replies);
@@ -338,14 +349,8 @@ TEST_P(SecondCopyTest, BringsTheFirstForwardShowsTheNoticeAndLeavesTheFirstRunni
   LogWatch log(bundle_);
   AppProcess second;
   Start(second, {});
-  HWND notice = nullptr;
-  ASSERT_TRUE(WaitFor(
-      [&] { return (notice = ::FindWindowW(L"#32770", kAlreadyRunningCaption)) != nullptr; },
-      kStartTimeoutMs))
-      << second.Output();
-  DWORD notice_owner = 0;
-  ::GetWindowThreadProcessId(notice, &notice_owner);
-  EXPECT_EQ(notice_owner, second.pid());
+  HWND notice = WaitForNotice(second);
+  ASSERT_NE(notice, nullptr) << second.Output();
   // The second copy never gets a window of its own.
   EXPECT_EQ(FindAppWindow(second.pid()), nullptr);
   // The notice is in front of the window just brought forward.
@@ -486,6 +491,34 @@ TEST_F(AppTest, TheWindowKeepsItsOuterSizeAndTheFontsFollowTheSystem) {
 
   ::PostMessageW(window, WM_COMMAND, kTrayExitCommand, 0);
   EXPECT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
+}
+
+TEST_F(AppTest, ACopyStartedWhileTheFirstExitsDoesNotStartBesideTheFirstsSingBox) {
+  AppProcess first;
+  // The first copy's engine takes 8 s to shut down, so its exit lasts.
+  const fs::path replies =
+      StartScripted(first, StartVpnCall() + "sleep 120000\n", {L"--dart-shutdown-ms", L"8000"});
+  HWND window = WaitForVisibleWindow(first);
+  ASSERT_NE(window, nullptr) << first.Output();
+  const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
+  ASSERT_EQ(started.size(), 1u) << first.Output();
+  ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
+  const std::vector<DWORD> sing_box = ChildProcesses(first.pid(), kSingBoxImage);
+  ASSERT_EQ(sing_box.size(), 1u);
+
+  ::PostMessageW(window, WM_COMMAND, kTrayExitCommand, 0);
+  AppProcess second;
+  Start(second, {});
+  // Still the first copy's turn: the second is turned away.
+  HWND notice = WaitForNotice(second);
+  ASSERT_NE(notice, nullptr) << second.Output();
+  EXPECT_TRUE(first.IsRunning());
+  EXPECT_TRUE(ChildProcesses(second.pid(), kSingBoxImage).empty());
+  ::PostMessageW(notice, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
+
+  EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << first.Output();
+  EXPECT_FALSE(ProcessExists(sing_box[0]));
 }
 
 TEST_F(AppTest, KillingTheApplicationHardEndsItsSingBox) {

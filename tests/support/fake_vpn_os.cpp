@@ -33,20 +33,23 @@ const char* KindName(HandleKind kind) {
 
 class FakeReadCancellation final : public vpn_os::ReadCancellation {
  public:
-  FakeReadCancellation(std::mutex& mutex, std::condition_variable& changed)
-      : mutex_(mutex), changed_(changed) {}
-  void Cancel() override {
+  FakeReadCancellation(std::mutex& mutex, std::condition_variable& changed, bool unreachable)
+      : mutex_(mutex), changed_(changed), unreachable_(unreachable) {}
+  bool Cancel() override {
+    if (unreachable_) return false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       cancelled_.store(true);
     }
     changed_.notify_all();
+    return true;
   }
   bool IsCancelled() const override { return cancelled_.load(); }
 
  private:
   std::mutex& mutex_;
   std::condition_variable& changed_;
+  const bool unreachable_;
   std::atomic<bool> cancelled_{false};
 };
 
@@ -357,6 +360,12 @@ vpn_os::PipeResult FakeVpnOs::CreateOutputPipe() {
 
 vpn_os::ReadResult FakeVpnOs::Read(vpn_os::NativeHandle pipe_handle, std::span<char> buffer,
                                    vpn_os::ReadCancellation* cancellation) {
+  return ReadPipe(pipe_handle, buffer, cancellation, std::nullopt);
+}
+
+vpn_os::ReadResult FakeVpnOs::ReadPipe(vpn_os::NativeHandle pipe_handle, std::span<char> buffer,
+                                       vpn_os::ReadCancellation* cancellation,
+                                       std::optional<std::chrono::milliseconds> timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   vpn_os::ReadResult result;
   const Handle* handle = FindHandle(pipe_handle);
@@ -369,10 +378,19 @@ vpn_os::ReadResult FakeVpnOs::Read(vpn_os::NativeHandle pipe_handle, std::span<c
     result.error = *error;
     return result;
   }
-  pipe_changed_.wait(lock, [&] {
+  auto ready = [&] {
     return !pipe->buffer.empty() || (!pipe->host_write_end_open && pipe->child_writers == 0) ||
            (cancellation != nullptr && cancellation->IsCancelled());
-  });
+  };
+  if (timeout) {
+    if (!pipe_changed_.wait_for(lock, *timeout, ready)) {
+      result.timed_out = true;
+      result.error = kErrorTimeout;
+      return result;
+    }
+  } else {
+    pipe_changed_.wait(lock, ready);
+  }
   if (!pipe->buffer.empty()) {
     const std::size_t count = std::min(buffer.size(), pipe->buffer.size());
     std::memcpy(buffer.data(), pipe->buffer.data(), count);
@@ -391,7 +409,19 @@ vpn_os::ReadResult FakeVpnOs::Read(vpn_os::NativeHandle pipe_handle, std::span<c
 }
 
 std::unique_ptr<vpn_os::ReadCancellation> FakeVpnOs::CreateReadCancellation() {
-  return std::make_unique<FakeReadCancellation>(mutex_, pipe_changed_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::make_unique<FakeReadCancellation>(mutex_, pipe_changed_, cancel_unreachable_);
+}
+
+void FakeVpnOs::SetCancelUnreachable(bool unreachable) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cancel_unreachable_ = unreachable;
+}
+
+vpn_os::ReadResult FakeVpnOs::ReadWithTimeout(vpn_os::NativeHandle pipe_handle,
+                                              std::span<char> buffer,
+                                              std::chrono::milliseconds timeout) {
+  return ReadPipe(pipe_handle, buffer, nullptr, timeout);
 }
 
 vpn_os::HandleResult FakeVpnOs::OpenOwnProcessToken() {

@@ -66,6 +66,7 @@ inline constexpr vpn_os::OsErrorCode kErrorAccessDenied = 5;
 inline constexpr vpn_os::OsErrorCode kErrorInvalidParameter = 87;
 inline constexpr vpn_os::OsErrorCode kErrorBrokenPipe = 109;
 inline constexpr vpn_os::OsErrorCode kErrorModNotFound = 126;
+inline constexpr vpn_os::OsErrorCode kErrorTimeout = 258;
 inline constexpr vpn_os::OsErrorCode kErrorOperationAborted = 995;
 
 struct ChildScript {
@@ -110,6 +111,9 @@ class FakeVpnOs : public vpn_os::VpnOs {
   void EndChild(std::uint32_t process_id, std::uint32_t exit_code);
   // The child writes more output.
   void WriteChildOutput(std::uint32_t process_id, const std::string& text);
+  // Read cancellations created from now on do not reach a pending read:
+  // Cancel answers false, and the read ends only when the pipe breaks.
+  void SetCancelUnreachable(bool unreachable);
   bool ProcessRuns(std::uint32_t process_id) const;
   std::optional<std::uint32_t> ProcessExitCode(std::uint32_t process_id) const;
   // The launch of the most recent StartProcess call.
@@ -144,6 +148,8 @@ class FakeVpnOs : public vpn_os::VpnOs {
   vpn_os::ReadResult Read(vpn_os::NativeHandle pipe, std::span<char> buffer,
                           vpn_os::ReadCancellation* cancellation) override;
   std::unique_ptr<vpn_os::ReadCancellation> CreateReadCancellation() override;
+  vpn_os::ReadResult ReadWithTimeout(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                                     std::chrono::milliseconds timeout) override;
   vpn_os::HandleResult OpenOwnProcessToken() override;
   vpn_os::HandleResult DuplicatePrimaryToken(vpn_os::NativeHandle token) override;
   vpn_os::PrivilegeResult LookupPrivilege(std::string_view name) override;
@@ -190,6 +196,11 @@ class FakeVpnOs : public vpn_os::VpnOs {
     std::vector<std::uint32_t> members;
   };
 
+  // Read and ReadWithTimeout: blocks like a pipe, without a time limit when
+  // `timeout` is empty.
+  vpn_os::ReadResult ReadPipe(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                              vpn_os::ReadCancellation* cancellation,
+                              std::optional<std::chrono::milliseconds> timeout);
   // Needs mutex_. The scripted failure for `op`, if one applies now.
   std::optional<vpn_os::OsErrorCode> TakeFailure(Op op);
   vpn_os::ScopedHandle AddHandle(HandleKind kind, std::shared_ptr<Pipe> pipe = nullptr,
@@ -230,6 +241,7 @@ class FakeVpnOs : public vpn_os::VpnOs {
   std::vector<std::string> journal_;
   std::vector<std::chrono::milliseconds> sleeps_;
   std::chrono::milliseconds real_sleep_cap_{1};
+  bool cancel_unreachable_ = false;
 };
 
 }  // namespace vpn_test

@@ -42,6 +42,10 @@ class ForwardingVpnOs : public vpn_os::VpnOs {
   std::unique_ptr<vpn_os::ReadCancellation> CreateReadCancellation() override {
     return real_.CreateReadCancellation();
   }
+  vpn_os::ReadResult ReadWithTimeout(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                                     std::chrono::milliseconds timeout) override {
+    return real_.ReadWithTimeout(pipe, buffer, timeout);
+  }
 
   vpn_os::HandleResult OpenOwnProcessToken() override { return real_.OpenOwnProcessToken(); }
   vpn_os::HandleResult DuplicatePrimaryToken(vpn_os::NativeHandle token) override {

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -133,6 +135,15 @@ TEST_F(FakeLifecycleTest, ConfigurationMissingEmptyOrUnreadable) {
   os_.SetPathError("/cfg/locked.json", vpn_test::kErrorAccessDenied);
   ExpectError(Start("/cfg/locked.json"), "CONFIG_NOT_FOUND", "Configuration file not found");
   EXPECT_THAT(recorder_.Records(kTag), Contains("Configuration file check failed, error: 5"));
+  // Text that is not UTF-8 names no file, even where the system could name
+  // one so (Windows cannot even make it a path): one answer, not found.
+  const std::string not_utf8 = "/cfg/\xff\xfe.json";
+  try {
+    os_.AddPath(not_utf8);
+  } catch (const std::exception&) {
+  }
+  ExpectError(Start(not_utf8), "CONFIG_NOT_FOUND", "Configuration file not found");
+  EXPECT_THAT(recorder_.Records(kTag), Contains("Configuration path is not valid UTF-8"));
   EXPECT_THAT(recorder_.ConsoleLines(),
               Not(Contains("VpnManager: Config file exists: /cfg/absent.json")));
   EXPECT_THAT(Calls(os_), IsEmpty());
@@ -297,8 +308,9 @@ TEST_F(FakeLifecycleTest, SuccessfulStartInOrder) {
                "OpenOwnProcessToken", "DuplicatePrimaryToken", "LookupPrivilege", "EnablePrivilege",
                "StartProcess", "Close", "Close", "AssignProcessToJob", "ResumeProcess"}));
   EXPECT_THAT(calls, Contains("StartThread"));
-  // Exactly one stability wait of one second.
-  EXPECT_THAT(os_.Sleeps(), ElementsAre(milliseconds(1000)));
+  // The stability check waits on the child itself, for at most one second.
+  EXPECT_THAT(os_.Journal(), Contains("WaitForExit process#1 1000"));
+  EXPECT_THAT(os_.Sleeps(), IsEmpty());
 
   std::optional<vpn_os::ProcessLaunch> launch = os_.LastLaunch();
   ASSERT_TRUE(launch);
@@ -339,6 +351,14 @@ TEST_F(FakeLifecycleTest, SuccessfulStartInOrder) {
   EXPECT_THAT(console, Contains("VpnManager: Process created successfully, PID: 4000"));
   EXPECT_THAT(console, Contains("VpnManager: Process exit code check - Success: 1, Exit code: "
                                 "259 (STILL_ACTIVE = 259)"));
+}
+
+TEST_F(FakeLifecycleTest, StabilityCheckPausesTheSecondWhenTheChildCannotBeWaitedFor) {
+  os_.FailNext(Op::kWaitForExit, vpn_test::kErrorAccessDenied);
+  StartRunning();
+  ASSERT_EQ(os_.Sleeps().size(), 1u);
+  EXPECT_GT(os_.Sleeps()[0], milliseconds(900));
+  EXPECT_LE(os_.Sleeps()[0], milliseconds(1000));
 }
 
 TEST_F(FakeLifecycleTest, FailedJobAssignmentIsOnlyAWarning) {
@@ -540,6 +560,20 @@ TEST_F(FakeLifecycleTest, StopGoesOnWhenTheChildCannotBeEnded) {
   ExpectIdleWithNothingOpen();
   EXPECT_FALSE(os_.ProcessRuns(4000));
   EXPECT_THAT(recorder_.Records(kTag), Contains("VPN stop operation completed"));
+}
+
+TEST_F(FakeLifecycleTest, StopEndsTheChildWhenTheMonitorsReadCannotBeCancelled) {
+  os_.SetCancelUnreachable(true);
+  const std::uint32_t child = StartRunning();
+  auto stop = std::async(std::launch::async, [&] { return Call(*manager_, "stop_vpn"); });
+  const bool finished = stop.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!finished) os_.EndChild(child, 1);  // lets the stuck stop return
+  ASSERT_TRUE(finished);
+  EXPECT_EQ(stop.get().kind, Reply::Kind::kSuccess);
+  EXPECT_FALSE(os_.ProcessRuns(child));
+  EXPECT_THAT(recorder_.Records(kTag),
+              Contains("Log monitor read could not be cancelled, ending sing-box process"));
+  ExpectIdleWithNothingOpen();
 }
 
 TEST_F(FakeLifecycleTest, StopReportsATimedOutWait) {

@@ -193,6 +193,55 @@ TEST_F(RealLifecycleTest, EarlyExitWithoutOutputAndAnUnreadableConfig) {
   EXPECT_EQ(broken.message.rfind(kEarlyExitPrefix, 0), 0u);
 }
 
+// A process the child left outside its job keeps the pipe open after the
+// child has ended, silent or writing without end: the answer still comes at
+// once, with the child's output and bounded in size.
+class EscapedDescendantTest : public RealLifecycleTest,
+                              public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EscapedDescendantTest, EarlyExitIsAnsweredAtOnce) {
+  if (!DescendantCanLeaveTheJob()) os_.RefuseJobAssignment();
+  const bool writes = GetParam();
+  // The descendant holds the pipe's write end for 20 s; the child ends
+  // after 50 ms.
+  auto before = Clock::now();
+  Reply reply =
+      StartVpn(*manager_, Config(R"({"stdout": "FATAL[0000] start inbound\n",)"
+                                 R"( "escape_child_ms": 20000, "exit_after_ms": 50,)"
+                                 R"( "escape_child_writes": )" +
+                                 std::string(writes ? "true" : "false") + R"(, "exit_code": 1})"));
+  auto took = Clock::now() - before;
+  ASSERT_EQ(reply.code, "PROCESS_TERMINATED_IMMEDIATELY") << reply.message.substr(0, 200);
+  const std::string prefix = "INFO[0000] standin: started child process ";
+  const size_t at = reply.message.find(prefix);
+  ASSERT_NE(at, std::string::npos) << reply.message.substr(0, 200);
+  const auto descendant =
+      static_cast<std::uint32_t>(std::stoul(reply.message.substr(at + prefix.size())));
+  EXPECT_TRUE(IsProcessAlive(descendant));
+  // About two seconds of waiting for the end of the output, not twenty.
+  EXPECT_LT(took, milliseconds(5000));
+  EXPECT_EQ(reply.message.rfind(kEarlyExitPrefix + std::string("FATAL[0000] start inbound\n"), 0),
+            0u);
+  EXPECT_LT(reply.message.size(), 5u << 20);
+  EXPECT_FALSE(peer().has_read_pipe());
+  EXPECT_FALSE(peer().is_running());
+  if (!writes) {
+    EXPECT_THAT(recorder_.Records(kTag),
+                Contains("sing-box output still held open by another process; answering with "
+                         "what was read"));
+  }
+
+  vpn_os::HandleResult escaped = os_.OpenProcessForTermination(descendant);
+  ASSERT_TRUE(escaped.ok());
+  os_.Terminate(escaped.handle.get(), 0);
+  EXPECT_TRUE(WaitUntilGone(descendant, milliseconds(3000)));
+}
+
+INSTANTIATE_TEST_SUITE_P(HoldingTheOutput, EscapedDescendantTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Writing" : "Silent");
+                         });
+
 TEST_F(RealLifecycleTest, BurstFarBeyondThePipeBufferIsDrainedAndTheChildKeepsRunning) {
   const std::string done = scratch_.path() + "/burst done";
   ASSERT_NO_FATAL_FAILURE(

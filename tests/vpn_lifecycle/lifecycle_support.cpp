@@ -106,6 +106,13 @@ vpn_os::ProcessResult ScopedProcessOs::StartProcess(const vpn_os::ProcessLaunch&
   return result;
 }
 
+vpn_os::Status ScopedProcessOs::AssignProcessToJob(vpn_os::NativeHandle job,
+                                                   vpn_os::NativeHandle process) {
+  constexpr vpn_os::OsErrorCode kAccessDenied = 5;
+  if (refuse_job_assignment_) return vpn_os::Status::Failure(kAccessDenied);
+  return real_.AssignProcessToJob(job, process);
+}
+
 vpn_os::ProcessInfo ScopedProcessOs::StartStray(const std::filesystem::path& executable,
                                                 const std::string& config_path) {
   // Its output goes to a pipe nobody reads; a silent stand-in writes nothing.

@@ -5,6 +5,7 @@
 #ifndef VELQA_TESTS_VPN_LIFECYCLE_LIFECYCLE_SUPPORT_H_
 #define VELQA_TESTS_VPN_LIFECYCLE_LIFECYCLE_SUPPORT_H_
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -65,8 +66,14 @@ class ScopedProcessOs : public vpn_test_support::ForwardingVpnOs {
   vpn_os::ProcessInfo StartStray(const std::filesystem::path& executable,
                                  const std::string& config_path);
 
+  // From now on the assignment of a child to its job is refused, as the
+  // system may refuse it: the child then runs outside the job.
+  void RefuseJobAssignment() { refuse_job_assignment_ = true; }
+
   vpn_os::ProcessResult StartProcess(const vpn_os::ProcessLaunch& launch) override;
   vpn_os::SnapshotResult SnapshotProcesses() override;
+  vpn_os::Status AssignProcessToJob(vpn_os::NativeHandle job,
+                                    vpn_os::NativeHandle process) override;
 
   // Counts of calls the tests look at.
   int snapshots() const { return snapshots_; }
@@ -78,6 +85,7 @@ class ScopedProcessOs : public vpn_test_support::ForwardingVpnOs {
   std::mutex mutex_;
   std::set<std::uint32_t> tracked_;
   int snapshots_ = 0;
+  std::atomic<bool> refuse_job_assignment_{false};
 };
 
 // The folder of the test executable (where the bundle layout is built).

@@ -13,6 +13,11 @@ bool IsProcessAlive(std::uint32_t process_id);
 // Polls until the process has ended; false when it still runs at `timeout`.
 bool WaitUntilGone(std::uint32_t process_id, std::chrono::milliseconds timeout);
 
+// Whether a child's descendant can leave the child's job by itself (Linux:
+// a session of its own). Where it cannot, a test that needs a descendant
+// outside the job keeps the child itself out of it.
+bool DescendantCanLeaveTheJob();
+
 }  // namespace lifecycle_test
 
 #endif  // VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_

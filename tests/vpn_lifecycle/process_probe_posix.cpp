@@ -26,4 +26,9 @@ bool WaitUntilGone(std::uint32_t process_id, std::chrono::milliseconds timeout) 
   return true;
 }
 
+bool DescendantCanLeaveTheJob() {
+  // setsid leaves the process group that the job ends.
+  return true;
+}
+
 }  // namespace lifecycle_test

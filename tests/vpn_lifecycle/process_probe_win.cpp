@@ -23,4 +23,9 @@ bool WaitUntilGone(std::uint32_t process_id, std::chrono::milliseconds timeout) 
   return true;
 }
 
+bool DescendantCanLeaveTheJob() {
+  // A job allows breakaway only when it says so, and the host's does not.
+  return false;
+}
+
 }  // namespace lifecycle_test

@@ -62,6 +62,32 @@ TEST_F(SplitterTest, EndlessLineIsHandedOnInBoundedPieces) {
             5 * block.size());
 }
 
+// Skipping a chunk must count exactly the lines that appending it would
+// have handed on, and leave the same unfinished tail, or the log's count of
+// left-out lines is wrong and the next logged line is cut wrongly.
+class SkipTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(SkipTest, CountsWhatAppendWouldHandOnAndKeepsTheSameTail) {
+  std::uint64_t appended = 0;
+  OutputLineSplitter appending([&](std::string_view) { ++appended; });
+  OutputLineSplitter skipping([](std::string_view) { ADD_FAILURE() << "Skip handed on a line"; });
+  std::uint64_t skipped = 0;
+  for (const std::string& chunk : GetParam()) {
+    appending.Append(chunk.data(), chunk.size());
+    skipped += skipping.Skip(chunk.data(), chunk.size());
+    EXPECT_EQ(skipped, appended);
+    EXPECT_EQ(skipping.pending(), appending.pending());
+  }
+}
+
+const std::string kLongLine(OutputLineSplitter::kMaxLine + 10, 'x');
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, SkipTest,
+    ::testing::Values(std::vector<std::string>{"a\nb\n", "\n", "tail"},
+                      std::vector<std::string>{"par", "tial\nnext", "\nlast\nmore"},
+                      std::vector<std::string>{std::string("a\nb\0c\n", 6), "d\n"},
+                      std::vector<std::string>{kLongLine, kLongLine + "\nz"}));
+
 TEST(LineBudgetTest, FloodIsThinnedAndCounted) {
   LineBudget budget(/*per_second=*/10, /*burst=*/5);
   auto t0 = LineBudget::Clock::now();
@@ -75,6 +101,10 @@ TEST(LineBudgetTest, FloodIsThinnedAndCounted) {
   taken = 0;
   for (int i = 0; i < 10; ++i) taken += budget.Take(later);
   EXPECT_EQ(taken, 5);
+  // Spent is spent, whether asked line by line or for a whole chunk.
+  EXPECT_TRUE(budget.Exhausted(later));
+  budget.CountSkipped(7);
+  EXPECT_EQ(budget.TakeSkipped(), 12u);
   // A long pause never saves up more than the burst.
   auto much_later = later + std::chrono::hours(1);
   taken = 0;

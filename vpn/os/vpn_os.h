@@ -81,9 +81,10 @@ struct PipeResult {
 };
 
 struct ReadResult {
-  bool ok = false;        // false: the read failed (pipe broken, cancelled, ...)
-  bool cancelled = false; // the failure came from a ReadCancellation
-  std::size_t bytes = 0;  // bytes delivered when ok; 0 means the writers are gone
+  bool ok = false;         // false: the read failed (pipe broken, cancelled, ...)
+  bool cancelled = false;  // the failure came from a ReadCancellation
+  bool timed_out = false;  // ReadWithTimeout: nothing came, yet a writer remains
+  std::size_t bytes = 0;   // bytes delivered when ok; 0 means the writers are gone
   OsErrorCode error = 0;
 };
 
@@ -203,16 +204,23 @@ struct PathExistsResult {
 // Lets another thread end the pending, or the next, Read that is given this
 // object. Once cancelled it stays cancelled: every later Read with it fails
 // at once with `cancelled` set. On Windows the pending read is ended with
-// CancelSynchronousIo on the reading thread; on Linux the read waits in poll
-// on the pipe and on an event that Cancel signals.
+// CancelSynchronousIo on the reading thread, through a handle to that thread
+// taken at its first read and kept as long as this object; on Linux the read
+// waits in poll on the pipe and on an event that Cancel signals.
 //
 // Threads: one reading thread passes it to Read; Cancel from any thread, any
-// number of times. After Cancel returns the reader leaves a pending read
-// promptly (on Windows Cancel waits until it has).
+// number of times. The reading thread must not outlive this object.
 class ReadCancellation {
  public:
+  // How long Cancel waits for a pending read to end.
+  static constexpr std::chrono::milliseconds kCancelLimit{500};
+
   virtual ~ReadCancellation() = default;
-  virtual void Cancel() = 0;
+  // True when no read is pending any more, or none will start. False when a
+  // pending read was still inside the system kCancelLimit after the request
+  // (the cancellation did not reach it); the caller must then break the pipe
+  // some other way, for example by ending its writer.
+  virtual bool Cancel() = 0;
   virtual bool IsCancelled() const = 0;
 };
 
@@ -239,6 +247,11 @@ class VpnOs {
   virtual ReadResult Read(NativeHandle pipe, std::span<char> buffer,
                           ReadCancellation* cancellation) = 0;
   virtual std::unique_ptr<ReadCancellation> CreateReadCancellation() = 0;
+  // Like Read without a cancellation, but waits at most `timeout` for data:
+  // then fails with `timed_out` set. For a pipe whose writer may be held by
+  // a process nobody controls.
+  virtual ReadResult ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                                     std::chrono::milliseconds timeout) = 0;
 
   // --- Access token (Linux has no equivalent: these succeed) ---
   // The own process token with TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE |

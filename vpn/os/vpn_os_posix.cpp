@@ -201,13 +201,16 @@ class PosixReadCancellation final : public ReadCancellation {
  public:
   PosixReadCancellation() : event_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-  void Cancel() override {
+  // The reader waits in poll on the event (or looks at the flag every 50 ms
+  // without one), so the request always reaches it.
+  bool Cancel() override {
     cancelled_.store(true);
     if (event_.is_valid()) {
       const std::uint64_t one = 1;
       while (write(event_.get(), &one, sizeof one) < 0 && errno == EINTR) {
       }
     }
+    return true;
   }
   bool IsCancelled() const override { return cancelled_.load(); }
   // -1 without an event descriptor: the reader then polls the flag.
@@ -299,45 +302,16 @@ class PosixVpnOs final : public VpnOs {
 
   ReadResult Read(NativeHandle pipe, std::span<char> buffer,
                   ReadCancellation* cancellation) override {
-    ReadResult result;
-    auto fd_object = Find<FdObject>(pipe);
-    if (!fd_object) {
-      result.error = EBADF;
-      return result;
-    }
-    const int fd = fd_object->fd.get();
-    auto* cancel = static_cast<PosixReadCancellation*>(cancellation);
-    for (;;) {
-      if (cancel != nullptr) {
-        if (cancel->IsCancelled()) {
-          result.cancelled = true;
-          result.error = ECANCELED;
-          return result;
-        }
-        pollfd entries[2] = {{fd, POLLIN, 0}, {cancel->event_fd(), POLLIN, 0}};
-        const nfds_t count = cancel->event_fd() >= 0 ? 2 : 1;
-        const int timeout_ms = cancel->event_fd() >= 0 ? -1 : 50;
-        const int ready = poll(entries, count, timeout_ms);
-        if (ready < 0 && errno != EINTR) {
-          result.error = LastError();
-          return result;
-        }
-        if (ready <= 0 || entries[0].revents == 0) continue;  // woken, timed out: look again
-      }
-      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        result.error = LastError();
-        return result;
-      }
-      result.ok = true;
-      result.bytes = static_cast<std::size_t>(got);
-      return result;
-    }
+    return ReadPipe(pipe, buffer, static_cast<PosixReadCancellation*>(cancellation), {});
   }
 
   std::unique_ptr<ReadCancellation> CreateReadCancellation() override {
     return std::make_unique<PosixReadCancellation>();
+  }
+
+  ReadResult ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                             std::chrono::milliseconds timeout) override {
+    return ReadPipe(pipe, buffer, nullptr, Clock::now() + timeout);
   }
 
   // Linux has no access tokens or privileges to hand a child: the child
@@ -595,6 +569,61 @@ class PosixVpnOs final : public VpnOs {
     if (found == objects_.end()) return nullptr;
     auto* object = std::get_if<std::shared_ptr<T>>(&found->second);
     return object != nullptr ? *object : nullptr;
+  }
+
+  // Read and ReadWithTimeout. Waits in poll while a read could block: until
+  // the pipe is readable or writerless (then the read does not block), the
+  // cancellation's event fires, or the deadline (if any) passes.
+  ReadResult ReadPipe(NativeHandle pipe, std::span<char> buffer, PosixReadCancellation* cancel,
+                      std::optional<Clock::time_point> deadline) {
+    ReadResult result;
+    auto fd_object = Find<FdObject>(pipe);
+    if (!fd_object) {
+      result.error = EBADF;
+      return result;
+    }
+    const int fd = fd_object->fd.get();
+    for (;;) {
+      if (cancel != nullptr || deadline) {
+        if (cancel != nullptr && cancel->IsCancelled()) {
+          result.cancelled = true;
+          result.error = ECANCELED;
+          return result;
+        }
+        const bool with_event = cancel != nullptr && cancel->event_fd() >= 0;
+        pollfd entries[2] = {{fd, POLLIN, 0}, {with_event ? cancel->event_fd() : -1, POLLIN, 0}};
+        // Without an event descriptor the cancelled flag is looked at every 50 ms.
+        int timeout_ms = cancel != nullptr && !with_event ? 50 : -1;
+        if (deadline) {
+          const auto left =
+              std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+          const int left_ms = static_cast<int>(std::max<long long>(left.count(), 0));
+          timeout_ms = timeout_ms < 0 ? left_ms : std::min(timeout_ms, left_ms);
+        }
+        const int ready = poll(entries, with_event ? 2 : 1, timeout_ms);
+        if (ready < 0 && errno != EINTR) {
+          result.error = LastError();
+          return result;
+        }
+        if (ready <= 0 || entries[0].revents == 0) {
+          if (deadline && Clock::now() >= *deadline) {
+            result.timed_out = true;
+            result.error = ETIMEDOUT;
+            return result;
+          }
+          continue;  // woken, interrupted or the flag's turn: look again
+        }
+      }
+      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        result.error = LastError();
+        return result;
+      }
+      result.ok = true;
+      result.bytes = static_cast<std::size_t>(got);
+      return result;
+    }
   }
 
   bool Exists(NativeHandle handle) {

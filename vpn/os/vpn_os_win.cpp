@@ -63,23 +63,33 @@ bool IsNotFoundError(DWORD error) {
 // A synchronous ReadFile can only be ended from another thread with
 // CancelSynchronousIo on the reading thread, and only while the read is
 // pending. So the reader publishes that it is inside a read, and Cancel
-// repeats the cancellation until the reader has left it; a reader that has
-// not yet entered sees the cancelled flag and does not enter.
+// repeats the cancellation until the reader has left it, for at most
+// kCancelLimit; a reader that has not yet entered sees the cancelled flag and
+// does not enter. The handle to the reading thread is a duplicate of the
+// thread's own pseudo-handle, taken before its first read and closed only
+// with this object, so it is valid for as long as the thread can be reading.
 class WinReadCancellation final : public ReadCancellation {
  public:
-  void Cancel() override {
+  bool Cancel() override {
     cancelled_.store(true);
+    const ULONGLONG deadline = ::GetTickCount64() + kCancelLimit.count();
     while (in_read_.load()) {
-      CancelSynchronousIo(reader_thread_.get());
+      if (::GetTickCount64() >= deadline) return false;
+      if (reader_thread_.get() != nullptr) CancelSynchronousIo(reader_thread_.get());
       ::Sleep(1);
     }
+    return true;
   }
   bool IsCancelled() const override { return cancelled_.load(); }
 
   // Reading thread only. False when the read must not start (cancelled).
   bool EnterRead() {
     if (reader_thread_.get() == nullptr) {
-      reader_thread_ = WinHandle(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
+      HANDLE thread = nullptr;
+      if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                          THREAD_TERMINATE, FALSE, 0)) {
+        reader_thread_ = WinHandle(thread);
+      }
     }
     in_read_.store(true);
     if (cancelled_.load()) {
@@ -205,6 +215,41 @@ class WinVpnOs final : public VpnOs {
 
   std::unique_ptr<ReadCancellation> CreateReadCancellation() override {
     return std::make_unique<WinReadCancellation>();
+  }
+
+  ReadResult ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                             std::chrono::milliseconds timeout) override {
+    // An anonymous pipe has no overlapped reads: look at what is waiting and
+    // read only that much, so that ReadFile never blocks.
+    constexpr DWORD kPoll = 5;
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+    ReadResult result;
+    for (;;) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(AsHandle(pipe), nullptr, 0, nullptr, &available, nullptr)) {
+        result.error = GetLastError();  // ERROR_BROKEN_PIPE once drained and writerless
+        return result;
+      }
+      if (available > 0) {
+        const DWORD wanted =
+            available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
+        DWORD read = 0;
+        if (!ReadFile(AsHandle(pipe), buffer.data(), wanted, &read, nullptr)) {
+          result.error = GetLastError();
+          return result;
+        }
+        result.ok = true;
+        result.bytes = read;
+        return result;
+      }
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= deadline) {
+        result.timed_out = true;
+        result.error = WAIT_TIMEOUT;
+        return result;
+      }
+      ::Sleep(static_cast<DWORD>(deadline - now < kPoll ? deadline - now : kPoll));
+    }
   }
 
   HandleResult OpenOwnProcessToken() override {
