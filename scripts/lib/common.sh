@@ -7,7 +7,9 @@ export VELQA_ROOT
 # "a|b" takes the first that the package archive offers. Nothing names an LLVM
 # version: clang and libclang-rt-dev (libFuzzer's runtime comes with it) are
 # the distribution's default pair.
-VELQA_PACKAGES_BUILD=(cmake ninja-build python3)
+# nlohmann-json3-dev: the stand-ins read JSON with it, and every preset, the
+# bundle of scripts/run and the packages build the stand-ins.
+VELQA_PACKAGES_BUILD=(cmake ninja-build python3 nlohmann-json3-dev)
 # Cross-building the Windows program and running it under Wine; the fonts
 # give Wine's captions and notices their Chinese glyphs.
 VELQA_PACKAGES_WINDOWS=(

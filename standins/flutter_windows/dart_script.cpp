@@ -8,7 +8,7 @@
 
 #include "channel/method_call.h"
 #include "channel/standard_method_codec.h"
-#include "standins/flutter_windows/json_value.h"
+#include "standins/flutter_windows/json_to_encodable.h"
 #include "standins/flutter_windows/value_text.h"
 
 namespace velqa::standin {

@@ -8,7 +8,7 @@
 
 #include "channel/standard_method_codec.h"
 #include "standins/flutter_windows/dart_script.h"
-#include "standins/flutter_windows/json_value.h"
+#include "standins/flutter_windows/json_to_encodable.h"
 #include "standins/flutter_windows/value_text.h"
 
 namespace velqa::standin {
@@ -39,6 +39,7 @@ TEST(StandinJsonTest, IntegersTakeTheNarrowestFittingWidth) {
   EXPECT_EQ(Json("2147483648"), EncodableValue(int64_t{2147483648}));
   EXPECT_EQ(Json("-2147483649"), EncodableValue(int64_t{-2147483649}));
   EXPECT_TRUE(std::holds_alternative<int64_t>(Json("9223372036854775807")));
+  EXPECT_TRUE(std::holds_alternative<int64_t>(Json("-9223372036854775808")));
 }
 
 TEST(StandinJsonTest, FractionsAndExponentsAreDoubles) {
@@ -61,12 +62,21 @@ TEST(StandinJsonTest, ObjectsAndArraysNest) {
 }
 
 TEST(StandinJsonTest, MalformedTextIsRefusedWithAReason) {
-  for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "tru", "1 2", "\"open", "{1:2}",
-                           "99999999999999999999", "\"\\ud800\"", "01x"}) {
+  for (const char* text :
+       {"", "{", "[1,]", "{\"a\" 1}", "tru", "1 2", "\"open", "{1:2}", "99999999999999999999",
+        "\"\\ud800\"", "01x", "9223372036854775808", "-9223372036854775809"}) {
     std::string error;
     EXPECT_FALSE(ParseJson(text, &error).has_value()) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
+}
+
+TEST(StandinJsonTest, NestingStopsAfter65Containers) {
+  auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  std::string error;
+  EXPECT_TRUE(ParseJson(nested(65), &error).has_value()) << error;
+  EXPECT_FALSE(ParseJson(nested(66), &error).has_value());
+  EXPECT_FALSE(error.empty());
 }
 
 TEST(StandinScriptTest, CallsEncodeWithStandardMethodFraming) {
