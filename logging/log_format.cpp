@@ -1,42 +1,37 @@
 #include "logging/log_format.h"
 
+#include <cstddef>
+#include <iterator>
 #include <stdexcept>
 
 #include "logging/local_time.h"
 
 namespace velqa::logging {
 
-std::string_view LevelName(LogLevel level) {
-  switch (level) {
-    case LogLevel::kDebug:
-      return "DEBUG";
-    case LogLevel::kInfo:
-      return "INFO";
-    case LogLevel::kWarning:
-      return "WARNING";
-    case LogLevel::kError:
-      return "ERROR";
-    case LogLevel::kFatal:
-      return "FATAL";
-  }
-  return "UNKNOWN";
+namespace {
+
+struct LevelTexts {
+  std::string_view name;
+  std::string_view marker;
+};
+
+// Indexed by the enumerator's value.
+constexpr LevelTexts kLevelTexts[] = {
+    {"DEBUG", "[D]"}, {"INFO", "[I]"}, {"WARNING", "[W]"}, {"ERROR", "[E]"}, {"FATAL", "[F]"},
+};
+constexpr LevelTexts kUnknownLevelTexts{"UNKNOWN", "[?]"};
+
+const LevelTexts& TextsOf(LogLevel level) {
+  // A negative value becomes huge here and falls outside the table as well.
+  const auto index = static_cast<std::size_t>(static_cast<int>(level));
+  return index < std::size(kLevelTexts) ? kLevelTexts[index] : kUnknownLevelTexts;
 }
 
-std::string_view LevelMarker(LogLevel level) {
-  switch (level) {
-    case LogLevel::kDebug:
-      return "[D]";
-    case LogLevel::kInfo:
-      return "[I]";
-    case LogLevel::kWarning:
-      return "[W]";
-    case LogLevel::kError:
-      return "[E]";
-    case LogLevel::kFatal:
-      return "[F]";
-  }
-  return "[?]";
-}
+}  // namespace
+
+std::string_view LevelName(LogLevel level) { return TextsOf(level).name; }
+
+std::string_view LevelMarker(LogLevel level) { return TextsOf(level).marker; }
 
 void AppendLogEntry(std::string& out, LogLevel level, std::string_view message,
                     std::string_view tag, std::string_view timestamp) {

@@ -4,10 +4,11 @@
 #define VELQA_LOGGING_LOG_FORMAT_H_
 
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <string_view>
 
-#include "logging/native_logger.h"
+#include "logging/log_level.h"
 
 namespace velqa::logging {
 

@@ -8,6 +8,8 @@
 
 #include "logging/file_time.h"
 #include "logging/log_directory.h"
+#include "logging/log_environment.h"
+#include "logging/log_file.h"
 #include "logging/log_format.h"
 #include "logging/logger_errors.h"
 #include "logging/native_logger.h"
@@ -57,7 +59,7 @@ void NativeLogger::CheckAndRotateLog() {
     if (!fs::exists(current)) {
       // Deleted under us: on POSIX the stream still writes into the unlinked
       // file, where nobody will ever read it. Start a fresh file by the name.
-      log_file_.open(current);
+      log_file_->open(current);
       return;
     }
     if (fs::file_size(current) <= kRotationThresholdBytes) return;
@@ -65,10 +67,10 @@ void NativeLogger::CheckAndRotateLog() {
     const std::string stamp = velqa::logging::FormatLocalTime(Now(), "%Y%m%d_%H%M%S");
     const fs::path rotated = FreeRotatedPath(current.parent_path(), stamp);
 
-    log_file_.close();
+    log_file_->close();
     try {
-      if (environment_.rename) {
-        environment_.rename(current, rotated);
+      if (environment_->rename) {
+        environment_->rename(current, rotated);
       } else {
         fs::rename(current, rotated);
       }
@@ -76,10 +78,10 @@ void NativeLogger::CheckAndRotateLog() {
       // Refused (another program holds the file without delete sharing):
       // the rest of the day must not be lost, so go on appending to the
       // current file; the next check tries again.
-      log_file_.open(current);
+      log_file_->open(current);
       throw;
     }
-    log_file_.open(current);
+    log_file_->open(current);
     // The first record of the fresh file; dropped with a notice if it did not open.
     WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
                       /*releasable=*/nullptr);

@@ -9,11 +9,15 @@
 
 #include "logging/executable_directory.h"
 #include "logging/log_directory.h"
+#include "logging/log_environment.h"
+#include "logging/log_file.h"
 #include "logging/log_format.h"
 #include "logging/logger_errors.h"
 #include "logging/utf8_path.h"
 
 namespace fs = std::filesystem;
+using velqa::logging::LogEnvironment;
+using velqa::logging::LogFile;
 using velqa::logging::ReportToStderr;
 
 namespace {
@@ -29,25 +33,26 @@ void WriteToStdout(std::string_view text) {
 }  // namespace
 
 NativeLogger& NativeLogger::GetInstance() {
-  static NativeLogger instance{velqa::logging::LogEnvironment{}};
+  static NativeLogger instance{LogEnvironment{}};
   return instance;
 }
 
-NativeLogger::NativeLogger(velqa::logging::LogEnvironment environment)
-    : environment_(std::move(environment)) {}
+NativeLogger::NativeLogger(LogEnvironment environment)
+    : log_file_(std::make_unique<LogFile>()),
+      environment_(std::make_unique<const LogEnvironment>(std::move(environment))) {}
 
 NativeLogger::~NativeLogger() {
   std::lock_guard<std::mutex> lock(log_mutex_);
-  if (log_file_.is_open()) log_file_.close();
+  if (log_file_->is_open()) log_file_->close();
 }
 
 std::chrono::system_clock::time_point NativeLogger::Now() const {
-  return environment_.now ? environment_.now() : std::chrono::system_clock::now();
+  return environment_->now ? environment_->now() : std::chrono::system_clock::now();
 }
 
 std::string NativeLogger::GetInstallDirectory() const {
-  return environment_.install_directory ? environment_.install_directory()
-                                        : velqa::logging::ExecutableDirectory();
+  return environment_->install_directory ? environment_->install_directory()
+                                         : velqa::logging::ExecutableDirectory();
 }
 
 bool NativeLogger::Initialize() {
@@ -66,7 +71,7 @@ bool NativeLogger::Initialize() {
     const fs::path file_path = log_directory / ("velqa_" + date + ".log");
     log_file_path_ = velqa::logging::Utf8FromPath(file_path);
 
-    if (!log_file_.open(file_path)) {
+    if (!log_file_->open(file_path)) {
       ReportToStderr("NativeLogger: 无法打开日志文件: ", log_file_path_);
       return false;
     }
@@ -148,7 +153,7 @@ void NativeLogger::AppendTimestamp(std::string& out) {
 void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
                                      const std::string& tag,
                                      std::unique_lock<std::mutex>* releasable) {
-  if (!log_file_.is_open()) {
+  if (!log_file_->is_open()) {
     ReportToStderr("NativeLogger: 日志文件未打开");
     return;
   }
@@ -162,8 +167,8 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
     velqa::logging::AppendLogEntry(line, level, message, tag, timestamp_buffer_);
     line += '\n';
 
-    log_file_.write(line.data(), line.size());
-    log_file_.flush();
+    log_file_->write(line.data(), line.size());
+    log_file_->flush();
     // Wraps instead of overflowing after 2^31 records.
     record_count_ =
         record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;

@@ -14,14 +14,19 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
-#include "logging/log_environment.h"
-#include "logging/log_file.h"
+#include "logging/log_level.h"
 
-enum class LogLevel : int { kDebug = 0, kInfo, kWarning, kError, kFatal };
+// Defined in log_file.h and log_environment.h, which only the logger's own
+// sources and its tests include: they bring <filesystem> and <functional>.
+namespace velqa::logging {
+class LogFile;
+struct LogEnvironment;
+}  // namespace velqa::logging
 
 class NativeLogger {
  public:
@@ -68,7 +73,8 @@ class NativeLogger {
   // Removes ".log" files not written for seven days. Takes log_mutex_ per record.
   void CleanupOldLogs();
 
-  velqa::logging::LogFile log_file_;
+  // Never null; behind a pointer only to keep the file's header out of this one.
+  std::unique_ptr<velqa::logging::LogFile> log_file_;
   // Serialises records: the file, the counter, rotation and the order of
   // records. A leaf lock but for console_mutex_, which is taken inside it.
   std::mutex log_mutex_;
@@ -87,7 +93,8 @@ class NativeLogger {
   // Standard output's share of a record, taken before log_mutex_ is released.
   std::mutex console_mutex_;
 
-  velqa::logging::LogEnvironment environment_;
+  // Never null; the test seams (clock, directory, rename), empty in the product.
+  std::unique_ptr<const velqa::logging::LogEnvironment> environment_;
 };
 
 #endif  // VELQA_LOGGING_NATIVE_LOGGER_H_

@@ -216,71 +216,31 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
       Destroy();
       if (quit_on_exit_) ::PostQuitMessage(0);
       return 0;
-
     case WM_SIZE:
       if (child_content_ != nullptr) FillClientArea(hwnd, child_content_);
       return 0;
-
     case WM_ACTIVATE:
       if (child_content_ != nullptr) ::SetFocus(child_content_);
       return 0;
-
     case WM_CLOSE:
-      // Closing hides to the tray; only the tray menu ends the application.
-      // Without a tray icon the window could not come back, so it stays.
-      if (tray_icon_added_) {
-        ::ShowWindow(hwnd, SW_HIDE);
-        hidden_to_tray_ = true;
-      }
+      HideToTray(hwnd);
       return 0;
-
-    case WM_GETMINMAXINFO: {
-      auto* info = reinterpret_cast<MINMAXINFO*>(lparam);
-      SIZE outer{};
-      if (dpi_change_size_.has_value()) {
-        outer = *dpi_change_size_;
-      } else {
-        RECT rect{};
-        ::GetWindowRect(hwnd, &rect);
-        outer = SIZE{rect.right - rect.left, rect.bottom - rect.top};
-      }
-      info->ptMinTrackSize = POINT{outer.cx, outer.cy};
-      info->ptMaxTrackSize = POINT{outer.cx, outer.cy};
+    case WM_GETMINMAXINFO:
+      KeepOuterSize(hwnd, reinterpret_cast<MINMAXINFO*>(lparam));
       return 0;
-    }
-
     case WM_COMMAND:
-      if (LOWORD(wparam) == kTrayExitCommand) {
-        RemoveTrayIcon();
-        if (quit_on_exit_) ::PostQuitMessage(0);
-        return 0;
-      }
-      if (LOWORD(wparam) == kTrayOpenLogFolderCommand) {
-        OpenLogFolder(system_.open_folder);
-        return 0;
-      }
+      if (RunTrayCommand(LOWORD(wparam))) return 0;
       break;
-
-    case WM_DPICHANGED: {
-      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-      const int width = suggested->right - suggested->left;
-      const int height = suggested->bottom - suggested->top;
-      dpi_change_size_ = SIZE{width, height};
-      ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, width, height,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-      dpi_change_size_.reset();
+    case WM_DPICHANGED:
+      MoveToSuggestedRect(hwnd, *reinterpret_cast<const RECT*>(lparam));
       return 0;
-    }
-
     case WM_DWMCOLORIZATIONCOLORCHANGED:
       ApplyTheme(hwnd);
       return 0;
-
     case WM_SETTINGCHANGE:
       // A switch between light and dark app mode is announced only here.
       if (IsAppModeChange(lparam)) ApplyTheme(hwnd);
       break;
-
     case kTrayCallbackMessage:
       if (wparam == kTrayIconId && (lparam == WM_LBUTTONUP || lparam == WM_RBUTTONUP)) {
         OnTrayEvent(static_cast<UINT>(lparam));
@@ -296,6 +256,50 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
       break;
   }
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+void Win32Window::HideToTray(HWND hwnd) {
+  // Closing hides to the tray; only the tray menu ends the application.
+  // Without a tray icon the window could not come back, so it stays.
+  if (!tray_icon_added_) return;
+  ::ShowWindow(hwnd, SW_HIDE);
+  hidden_to_tray_ = true;
+}
+
+void Win32Window::KeepOuterSize(HWND hwnd, MINMAXINFO* info) const {
+  SIZE outer{};
+  if (dpi_change_size_.has_value()) {
+    outer = *dpi_change_size_;
+  } else {
+    RECT rect{};
+    ::GetWindowRect(hwnd, &rect);
+    outer = SIZE{rect.right - rect.left, rect.bottom - rect.top};
+  }
+  info->ptMinTrackSize = POINT{outer.cx, outer.cy};
+  info->ptMaxTrackSize = POINT{outer.cx, outer.cy};
+}
+
+bool Win32Window::RunTrayCommand(UINT command) {
+  if (command == kTrayExitCommand) {
+    RemoveTrayIcon();
+    if (quit_on_exit_) ::PostQuitMessage(0);
+    return true;
+  }
+  if (command == kTrayOpenLogFolderCommand) {
+    OpenLogFolder(system_.open_folder);
+    return true;
+  }
+  return false;
+}
+
+void Win32Window::MoveToSuggestedRect(HWND hwnd, const RECT& suggested) {
+  const int width = suggested.right - suggested.left;
+  const int height = suggested.bottom - suggested.top;
+  // The move asks WM_GETMINMAXINFO for its limits, which must allow the new size.
+  dpi_change_size_ = SIZE{width, height};
+  ::SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  dpi_change_size_.reset();
 }
 
 void Win32Window::OnTrayEvent(UINT mouse_message) {

@@ -122,6 +122,12 @@ class Win32Window {
   void ApplyTheme(HWND hwnd) const;
   void ShowTrayMenu();
   void OnTrayEvent(UINT mouse_message);
+  // The steps of HandleMessage that take more than a line.
+  void HideToTray(HWND hwnd);
+  void KeepOuterSize(HWND hwnd, MINMAXINFO* info) const;
+  // True when `command` is one of the tray menu's.
+  bool RunTrayCommand(UINT command);
+  void MoveToSuggestedRect(HWND hwnd, const RECT& suggested);
 
   bool quit_on_exit_ = false;
   HWND window_handle_ = nullptr;

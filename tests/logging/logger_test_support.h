@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/log_environment.h"
+#include "logging/log_file.h"
 #include "logging/native_logger.h"
 
 // Text-mode files store the platform's line ending.
@@ -34,7 +35,7 @@ class NativeLoggerTestPeer {
   static const std::string& LogFilePath(const NativeLogger& logger) {
     return logger.log_file_path_;
   }
-  static bool FileOpen(const NativeLogger& logger) { return logger.log_file_.is_open(); }
+  static bool FileOpen(const NativeLogger& logger) { return logger.log_file_->is_open(); }
   static std::mutex& RecordLock(NativeLogger& logger) { return logger.log_mutex_; }
 };
 
