@@ -11,15 +11,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
+#include <optional>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -27,6 +27,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include "bench/support/round_reporter.h"
 #include "logging/native_logger.h"
 
 namespace fs = std::filesystem;
@@ -88,57 +89,16 @@ void Register() {
   }
 }
 
-// Console table as usual, and the records/s of every repetition by name.
-class CollectingReporter : public benchmark::ConsoleReporter {
- public:
-  // No colour codes: the table often goes to a file, and the comparison lines
-  // below it must start at the beginning of a line.
-  CollectingReporter() : ConsoleReporter(OO_None) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const auto it = run.counters.find("items_per_second");
-      if (it == run.counters.end()) continue;
-      // "logger#3" run with 4 threads counts for "logger/4".
-      std::string key = run.run_name.function_name.substr(0, run.run_name.function_name.find('#'));
-      key += '/';
-      key += std::to_string(run.threads);
-      rates_[key].push_back(it->second.value);
-    }
-  }
-
-  // Median records/s of one benchmark over its rounds.
-  double Median(const std::string& name) const { return MedianOf(Rates(name)); }
-
-  // Median over the rounds of ours / baseline, each round's pair measured
-  // back to back.
-  double MedianRatio(const std::string& ours, const std::string& baseline) const {
-    const std::vector<double>& a = Rates(ours);
-    const std::vector<double>& b = Rates(baseline);
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-      if (b[i] > 0) ratios.push_back(a[i] / b[i]);
-    }
-    return MedianOf(ratios);
-  }
-
- private:
-  const std::vector<double>& Rates(const std::string& name) const {
-    static const std::vector<double> kNone;
-    const auto it = rates_.find(name);
-    return it == rates_.end() ? kNone : it->second;
-  }
-
-  static double MedianOf(std::vector<double> values) {
-    if (values.empty()) return 0.0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-  }
-
-  std::map<std::string, std::vector<double>> rates_;
-};
+// Records/s of every repetition: "logger#3" run with 4 threads counts for
+// "logger/4".
+std::optional<std::pair<std::string, double>> RecordsPerSecond(
+    const benchmark::BenchmarkReporter::Run& run) {
+  const auto it = run.counters.find("items_per_second");
+  if (it == run.counters.end()) return std::nullopt;
+  return std::make_pair(
+      velqa_bench::RoundReporter::RoundlessName(run) + '/' + std::to_string(run.threads),
+      it->second.value);
+}
 
 // Writes through a descriptor as it stands, at its current offset. The table
 // goes to the caller's standard output, which may be a file that the caller,
@@ -222,7 +182,7 @@ int main(int argc, char** argv) {
   int arg_count = static_cast<int>(args.size());
   benchmark::Initialize(&arg_count, args.data());
   Register();
-  CollectingReporter reporter;
+  velqa_bench::RoundReporter reporter(RecordsPerSecond);
   reporter.SetOutputStream(&table);
   reporter.SetErrorStream(&std::cerr);
   benchmark::RunSpecifiedBenchmarks(&reporter);
