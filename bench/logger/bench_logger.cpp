@@ -143,6 +143,41 @@ std::string RunName(const char* base, int threads) {
   return name;
 }
 
+// The three writers: our logger beside the executable, spdlog and the raw
+// file in the output directory.
+bool OpenWriters() {
+  if (!NativeLogger::GetInstance().Initialize()) return false;
+  auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
+      (g_out_dir / "spdlog.log").string(), true);
+  auto stdout_sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
+  g_spdlog =
+      std::make_shared<spdlog::logger>(kTag, spdlog::sinks_init_list{stdout_sink, file_sink});
+  g_spdlog->set_pattern("[%Y-%m-%d %H:%M:%S.%e] [INFO] [%n] [I] %v");
+  g_spdlog->flush_on(spdlog::level::trace);
+  g_raw_file = std::fopen((g_out_dir / "raw.log").c_str(), "a");
+  if (g_raw_file == nullptr) return false;
+  return true;
+}
+
+void PrintComparisons(const velqa_bench::RoundReporter& reporter, std::ostream& table) {
+  for (int threads : {1, 4}) {
+    const std::string bench = "logger_" + std::to_string(threads) + "t";
+    const double ours = reporter.Median(RunName("logger", threads));
+    const double spd = reporter.Median(RunName("spdlog", threads));
+    const double raw = reporter.Median(RunName("raw", threads));
+    table << "figure " << bench << " records_per_second " << static_cast<long long>(ours)
+          << " records/s\n";
+    table << "figure spdlog_" << threads << "t records_per_second " << static_cast<long long>(spd)
+          << " records/s\n";
+    table << "figure raw_" << threads << "t records_per_second " << static_cast<long long>(raw)
+          << " records/s\n";
+    table << "ratio " << bench << " spdlog "
+          << reporter.MedianRatio(RunName("logger", threads), RunName("spdlog", threads)) << "\n";
+    table << "ratio " << bench << " raw "
+          << reporter.MedianRatio(RunName("logger", threads), RunName("raw", threads)) << "\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,16 +199,7 @@ int main(int argc, char** argv) {
   fs::remove_all(bin / "logs");  // the logger's own directory beside the executable
   fs::create_directories(g_out_dir);
 
-  if (!NativeLogger::GetInstance().Initialize()) return 1;
-  auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
-      (g_out_dir / "spdlog.log").string(), true);
-  auto stdout_sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
-  g_spdlog =
-      std::make_shared<spdlog::logger>(kTag, spdlog::sinks_init_list{stdout_sink, file_sink});
-  g_spdlog->set_pattern("[%Y-%m-%d %H:%M:%S.%e] [INFO] [%n] [I] %v");
-  g_spdlog->flush_on(spdlog::level::trace);
-  g_raw_file = std::fopen((g_out_dir / "raw.log").c_str(), "a");
-  if (g_raw_file == nullptr) return 1;
+  if (!OpenWriters()) return 1;
 
   // Half a second per run unless the command line says otherwise.
   std::vector<char*> args(argv, argv + argc);
@@ -188,22 +214,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  for (int threads : {1, 4}) {
-    const std::string bench = "logger_" + std::to_string(threads) + "t";
-    const double ours = reporter.Median(RunName("logger", threads));
-    const double spd = reporter.Median(RunName("spdlog", threads));
-    const double raw = reporter.Median(RunName("raw", threads));
-    table << "figure " << bench << " records_per_second " << static_cast<long long>(ours)
-          << " records/s\n";
-    table << "figure spdlog_" << threads << "t records_per_second " << static_cast<long long>(spd)
-          << " records/s\n";
-    table << "figure raw_" << threads << "t records_per_second " << static_cast<long long>(raw)
-          << " records/s\n";
-    table << "ratio " << bench << " spdlog "
-          << reporter.MedianRatio(RunName("logger", threads), RunName("spdlog", threads)) << "\n";
-    table << "ratio " << bench << " raw "
-          << reporter.MedianRatio(RunName("logger", threads), RunName("raw", threads)) << "\n";
-  }
+  PrintComparisons(reporter, table);
   table.flush();
 
   std::fclose(g_raw_file);

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -205,12 +206,8 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-}  // namespace
-
-int main() {
-  Scratch scratch;
-
-  // (a)
+// (a) the monitor's drain against the raw read loop, best rounds.
+void ReportDrain(const Scratch& scratch) {
   std::vector<double> monitor, raw;
   // Interleaved rounds, best of each: the machine may be busy with others.
   for (int round = 0; round < 5; ++round) {
@@ -223,52 +220,68 @@ int main() {
               kBurst >> 20, raw_best, (kBurst >> 20) / raw_best, monitor_best,
               (kBurst >> 20) / monitor_best);
   std::printf("ratio monitor_drain raw_read %.3f\n", raw_best / monitor_best);
+}
 
+struct SilentChildRound {
+  double stop_ms = 0;
+  double alive_us = 0;
+  double scan_us = 0;
+  long long switches = 0;  // of the monitor in 2 s, when counted
+};
+
+// (b) to (d) with one silent child; nullopt when it did not start.
+std::optional<SilentChildRound> MeasureSilentChild(const std::string& config, bool count_switches) {
+  BenchOs os;
+  SilentChildRound figures;
+  QuietStdout quiet;
+  VpnManager manager(os);
+  if (!Succeeded(vpn_test::StartVpn(manager, config))) return std::nullopt;
+  // (d) the monitor sits in its read while the child says nothing.
+  if (count_switches) {
+    std::this_thread::sleep_for(milliseconds(200));
+    long long before = OtherThreadsSwitches();
+    std::this_thread::sleep_for(milliseconds(2000));
+    figures.switches = OtherThreadsSwitches() - before;
+  }
+  // (c) own child alive: no scan.
+  constexpr int kStatusCalls = 1000;
+  auto start = Clock::now();
+  for (int i = 0; i < kStatusCalls; ++i) vpn_test::Call(manager, "get_vpn_status");
+  figures.alive_us = Seconds(Clock::now() - start) * 1e6 / kStatusCalls;
+  // (b)
+  os.wait_time = {};
+  start = Clock::now();
+  vpn_test::Call(manager, "stop_vpn");
+  figures.stop_ms = Seconds(Clock::now() - start - os.wait_time) * 1e3;
+  // (c) no own child: every call scans the process list.
+  constexpr int kScanCalls = 50;
+  start = Clock::now();
+  for (int i = 0; i < kScanCalls; ++i) vpn_test::Call(manager, "get_vpn_status");
+  figures.scan_us = Seconds(Clock::now() - start) * 1e6 / kScanCalls;
+  return figures;
+}
+
+bool ReportSilentChild(const Scratch& scratch) {
   const std::string silent = scratch.Write("silent.json", "{\"silent\": true}");
   std::vector<double> stops, own_alive, scans;
   double wakeups_per_s = 0;
   for (int round = 0; round < 5; ++round) {
-    BenchOs os;
-    double stop_ms = 0, alive_us = 0, scan_us = 0;
-    long long switches = 0;
-    {
-      QuietStdout quiet;
-      VpnManager manager(os);
-      if (!Succeeded(vpn_test::StartVpn(manager, silent))) return 1;
-      // (d) the monitor sits in its read while the child says nothing.
-      if (round == 0) {
-        std::this_thread::sleep_for(milliseconds(200));
-        long long before = OtherThreadsSwitches();
-        std::this_thread::sleep_for(milliseconds(2000));
-        switches = OtherThreadsSwitches() - before;
-      }
-      // (c) own child alive: no scan.
-      constexpr int kStatusCalls = 1000;
-      auto start = Clock::now();
-      for (int i = 0; i < kStatusCalls; ++i) vpn_test::Call(manager, "get_vpn_status");
-      alive_us = Seconds(Clock::now() - start) * 1e6 / kStatusCalls;
-      // (b)
-      os.wait_time = {};
-      start = Clock::now();
-      vpn_test::Call(manager, "stop_vpn");
-      stop_ms = Seconds(Clock::now() - start - os.wait_time) * 1e3;
-      // (c) no own child: every call scans the process list.
-      constexpr int kScanCalls = 50;
-      start = Clock::now();
-      for (int i = 0; i < kScanCalls; ++i) vpn_test::Call(manager, "get_vpn_status");
-      scan_us = Seconds(Clock::now() - start) * 1e6 / kScanCalls;
-    }
-    if (round == 0) wakeups_per_s = switches / 2.0;
-    stops.push_back(stop_ms);
-    own_alive.push_back(alive_us);
-    scans.push_back(scan_us);
+    const std::optional<SilentChildRound> figures = MeasureSilentChild(silent, round == 0);
+    if (!figures) return false;
+    if (round == 0) wakeups_per_s = figures->switches / 2.0;
+    stops.push_back(figures->stop_ms);
+    own_alive.push_back(figures->alive_us);
+    scans.push_back(figures->scan_us);
   }
   std::printf("figure stop_vpn silent_child %.2f ms\n", Median(stops));
   std::printf("figure get_vpn_status own_alive %.2f us\n", Median(own_alive));
   std::printf("figure get_vpn_status scan %.1f us\n", Median(scans));
   std::printf("figure monitor idle_wakeups %.1f per_s\n", wakeups_per_s);
   std::printf("(baseline for idle wake-ups: a 100 ms poll gives 10 per_s)\n");
+  return true;
+}
 
+void ReportEarlyExit(const Scratch& scratch) {
   const std::string failing =
       scratch.Write("failing.json", "{\"exit_after_ms\": 50, \"exit_code\": 1}");
   std::vector<double> early_exits, child_runs;
@@ -279,5 +292,14 @@ int main() {
   std::printf("figure start_vpn early_exit %.1f ms\n", Median(early_exits));
   std::printf("(baseline: the same child started and waited for directly: %.1f ms)\n",
               Median(child_runs));
+}
+
+}  // namespace
+
+int main() {
+  Scratch scratch;
+  ReportDrain(scratch);
+  if (!ReportSilentChild(scratch)) return 1;
+  ReportEarlyExit(scratch);
   return 0;
 }
