@@ -87,9 +87,15 @@ void BM_MsgpackCall(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// Writes `value` with the standard serializer and reads it back, once an
-// iteration.
-void SerializerRoundTrips(benchmark::State& state, const EncodableValue& value) {
+// --- (d) the 1,000-key map --------------------------------------------------
+
+// The serializer round trip is written out in each benchmark: moving it into
+// one shared function shifted the codec-against-msgpack ratios by some 6%
+// through code placement alone, more than their noise.
+void BM_CodecMap(benchmark::State& state) {
+  EncodableMap map;
+  for (int i = 0; i < 1000; ++i) map[EncodableValue(Key(i))] = EncodableValue(int32_t{i});
+  const EncodableValue value(map);
   const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
   for (auto _ : state) {
     std::vector<uint8_t> bytes;
@@ -99,15 +105,6 @@ void SerializerRoundTrips(benchmark::State& state, const EncodableValue& value) 
     EncodableValue decoded = serializer.ReadValue(&reader);
     benchmark::DoNotOptimize(decoded);
   }
-}
-
-// --- (d) the 1,000-key map --------------------------------------------------
-
-void BM_CodecMap(benchmark::State& state) {
-  EncodableMap map;
-  for (int i = 0; i < 1000; ++i) map[EncodableValue(Key(i))] = EncodableValue(int32_t{i});
-  const EncodableValue value(map);
-  SerializerRoundTrips(state, value);
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -157,7 +154,15 @@ void BM_CodecF64List(benchmark::State& state) {
   std::vector<double> doubles(kMiB / sizeof(double));
   for (size_t i = 0; i < doubles.size(); ++i) doubles[i] = static_cast<double>(i) * 0.5;
   const EncodableValue value(doubles);
-  SerializerRoundTrips(state, value);
+  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
+  for (auto _ : state) {
+    std::vector<uint8_t> bytes;
+    ByteBufferStreamWriter writer(&bytes);
+    serializer.WriteValue(value, &writer);
+    ByteBufferStreamReader reader(bytes.data(), bytes.size());
+    EncodableValue decoded = serializer.ReadValue(&reader);
+    benchmark::DoNotOptimize(decoded);
+  }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kMiB));
 }
 
