@@ -11,15 +11,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
+#include <optional>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -27,6 +27,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include "bench/support/round_reporter.h"
 #include "logging/native_logger.h"
 
 namespace fs = std::filesystem;
@@ -88,57 +89,16 @@ void Register() {
   }
 }
 
-// Console table as usual, and the records/s of every repetition by name.
-class CollectingReporter : public benchmark::ConsoleReporter {
- public:
-  // No colour codes: the table often goes to a file, and the comparison lines
-  // below it must start at the beginning of a line.
-  CollectingReporter() : ConsoleReporter(OO_None) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const auto it = run.counters.find("items_per_second");
-      if (it == run.counters.end()) continue;
-      // "logger#3" run with 4 threads counts for "logger/4".
-      std::string key = run.run_name.function_name.substr(0, run.run_name.function_name.find('#'));
-      key += '/';
-      key += std::to_string(run.threads);
-      rates_[key].push_back(it->second.value);
-    }
-  }
-
-  // Median records/s of one benchmark over its rounds.
-  double Median(const std::string& name) const { return MedianOf(Rates(name)); }
-
-  // Median over the rounds of ours / baseline, each round's pair measured
-  // back to back.
-  double MedianRatio(const std::string& ours, const std::string& baseline) const {
-    const std::vector<double>& a = Rates(ours);
-    const std::vector<double>& b = Rates(baseline);
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-      if (b[i] > 0) ratios.push_back(a[i] / b[i]);
-    }
-    return MedianOf(ratios);
-  }
-
- private:
-  const std::vector<double>& Rates(const std::string& name) const {
-    static const std::vector<double> kNone;
-    const auto it = rates_.find(name);
-    return it == rates_.end() ? kNone : it->second;
-  }
-
-  static double MedianOf(std::vector<double> values) {
-    if (values.empty()) return 0.0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-  }
-
-  std::map<std::string, std::vector<double>> rates_;
-};
+// Records/s of every repetition: "logger#3" run with 4 threads counts for
+// "logger/4".
+std::optional<std::pair<std::string, double>> RecordsPerSecond(
+    const benchmark::BenchmarkReporter::Run& run) {
+  const auto it = run.counters.find("items_per_second");
+  if (it == run.counters.end()) return std::nullopt;
+  return std::make_pair(
+      velqa_bench::RoundReporter::RoundlessName(run) + '/' + std::to_string(run.threads),
+      it->second.value);
+}
 
 // Writes through a descriptor as it stands, at its current offset. The table
 // goes to the caller's standard output, which may be a file that the caller,
@@ -183,6 +143,41 @@ std::string RunName(const char* base, int threads) {
   return name;
 }
 
+// The three writers: our logger beside the executable, spdlog and the raw
+// file in the output directory.
+bool OpenWriters() {
+  if (!NativeLogger::GetInstance().Initialize()) return false;
+  auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
+      (g_out_dir / "spdlog.log").string(), true);
+  auto stdout_sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
+  g_spdlog =
+      std::make_shared<spdlog::logger>(kTag, spdlog::sinks_init_list{stdout_sink, file_sink});
+  g_spdlog->set_pattern("[%Y-%m-%d %H:%M:%S.%e] [INFO] [%n] [I] %v");
+  g_spdlog->flush_on(spdlog::level::trace);
+  g_raw_file = std::fopen((g_out_dir / "raw.log").c_str(), "a");
+  if (g_raw_file == nullptr) return false;
+  return true;
+}
+
+void PrintComparisons(const velqa_bench::RoundReporter& reporter, std::ostream& table) {
+  for (int threads : {1, 4}) {
+    const std::string bench = "logger_" + std::to_string(threads) + "t";
+    const double ours = reporter.Median(RunName("logger", threads));
+    const double spd = reporter.Median(RunName("spdlog", threads));
+    const double raw = reporter.Median(RunName("raw", threads));
+    table << "figure " << bench << " records_per_second " << static_cast<long long>(ours)
+          << " records/s\n";
+    table << "figure spdlog_" << threads << "t records_per_second " << static_cast<long long>(spd)
+          << " records/s\n";
+    table << "figure raw_" << threads << "t records_per_second " << static_cast<long long>(raw)
+          << " records/s\n";
+    table << "ratio " << bench << " spdlog "
+          << reporter.MedianRatio(RunName("logger", threads), RunName("spdlog", threads)) << "\n";
+    table << "ratio " << bench << " raw "
+          << reporter.MedianRatio(RunName("logger", threads), RunName("raw", threads)) << "\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,16 +199,7 @@ int main(int argc, char** argv) {
   fs::remove_all(bin / "logs");  // the logger's own directory beside the executable
   fs::create_directories(g_out_dir);
 
-  if (!NativeLogger::GetInstance().Initialize()) return 1;
-  auto file_sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
-      (g_out_dir / "spdlog.log").string(), true);
-  auto stdout_sink = std::make_shared<spdlog::sinks::stdout_sink_mt>();
-  g_spdlog =
-      std::make_shared<spdlog::logger>(kTag, spdlog::sinks_init_list{stdout_sink, file_sink});
-  g_spdlog->set_pattern("[%Y-%m-%d %H:%M:%S.%e] [INFO] [%n] [I] %v");
-  g_spdlog->flush_on(spdlog::level::trace);
-  g_raw_file = std::fopen((g_out_dir / "raw.log").c_str(), "a");
-  if (g_raw_file == nullptr) return 1;
+  if (!OpenWriters()) return 1;
 
   // Half a second per run unless the command line says otherwise.
   std::vector<char*> args(argv, argv + argc);
@@ -222,28 +208,13 @@ int main(int argc, char** argv) {
   int arg_count = static_cast<int>(args.size());
   benchmark::Initialize(&arg_count, args.data());
   Register();
-  CollectingReporter reporter;
+  velqa_bench::RoundReporter reporter(RecordsPerSecond);
   reporter.SetOutputStream(&table);
   reporter.SetErrorStream(&std::cerr);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  for (int threads : {1, 4}) {
-    const std::string bench = "logger_" + std::to_string(threads) + "t";
-    const double ours = reporter.Median(RunName("logger", threads));
-    const double spd = reporter.Median(RunName("spdlog", threads));
-    const double raw = reporter.Median(RunName("raw", threads));
-    table << "figure " << bench << " records_per_second " << static_cast<long long>(ours)
-          << " records/s\n";
-    table << "figure spdlog_" << threads << "t records_per_second " << static_cast<long long>(spd)
-          << " records/s\n";
-    table << "figure raw_" << threads << "t records_per_second " << static_cast<long long>(raw)
-          << " records/s\n";
-    table << "ratio " << bench << " spdlog "
-          << reporter.MedianRatio(RunName("logger", threads), RunName("spdlog", threads)) << "\n";
-    table << "ratio " << bench << " raw "
-          << reporter.MedianRatio(RunName("logger", threads), RunName("raw", threads)) << "\n";
-  }
+  PrintComparisons(reporter, table);
   table.flush();
 
   std::fclose(g_raw_file);

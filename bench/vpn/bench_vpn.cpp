@@ -22,87 +22,40 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <set>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "channel/method_call.h"
-#include "channel/method_result.h"
-#include "logging/utf8_path.h"
-#include "tests/support/forwarding_vpn_os.h"
+#include "tests/support/scoped_process_os.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/vpn_answer.h"
 #include "vpn/os/vpn_os.h"
 #include "vpn/vpn_manager.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using flutter::EncodableMap;
-using flutter::EncodableValue;
 using std::chrono::milliseconds;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// The real OS with two changes: the process list holds only our own
-// processes, and the time spent waiting for a process to end is counted.
-class BenchOs : public vpn_test_support::ForwardingVpnOs {
+// The process list holds only our own processes, and the time spent
+// waiting for a process to end is counted.
+class BenchOs : public vpn_test::ScopedProcessOs {
  public:
   Clock::duration wait_time{};
 
-  vpn_os::ProcessResult StartProcess(const vpn_os::ProcessLaunch& launch) override {
-    vpn_os::ProcessResult result = real_.StartProcess(launch);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (result.ok()) own_.insert(result.info.process_id);
-    return result;
-  }
   vpn_os::WaitResult WaitForExit(vpn_os::NativeHandle p, milliseconds timeout) override {
     auto start = Clock::now();
     vpn_os::WaitResult result = real_.WaitForExit(p, timeout);
     wait_time += Clock::now() - start;
     return result;
   }
-  vpn_os::SnapshotResult SnapshotProcesses() override {
-    vpn_os::SnapshotResult all = real_.SnapshotProcesses();
-    std::lock_guard<std::mutex> lock(mutex_);
-    vpn_os::SnapshotResult mine{all.ok, {}, all.error};
-    for (auto& entry : all.processes) {
-      if (own_.count(entry.process_id)) mine.processes.push_back(std::move(entry));
-    }
-    return mine;
-  }
-
- private:
-  std::mutex mutex_;
-  std::set<std::uint32_t> own_;
 };
 
-class DiscardResult : public flutter::MethodResult<EncodableValue> {
- public:
-  explicit DiscardResult(bool* ok) : ok_(ok) {}
-
- protected:
-  void SuccessInternal(const EncodableValue*) override { *ok_ = true; }
-  void ErrorInternal(const std::string&, const std::string&, const EncodableValue*) override {
-    *ok_ = false;
-  }
-  void NotImplementedInternal() override { *ok_ = false; }
-
- private:
-  bool* ok_;
-};
-
-bool Call(VpnManager& manager, const std::string& method, const std::string& config = "") {
-  bool ok = false;
-  std::unique_ptr<EncodableValue> arguments;
-  if (!config.empty()) {
-    arguments = std::make_unique<EncodableValue>(
-        EncodableMap{{EncodableValue("config_path"), EncodableValue(config)}});
-  }
-  flutter::MethodCall<EncodableValue> call(method, std::move(arguments));
-  manager.HandleMethodCall(call, std::make_unique<DiscardResult>(&ok));
-  return ok;
+bool Succeeded(const vpn_test::Answer& answer) {
+  return answer.kind == vpn_test::Answer::Kind::kSuccess;
 }
 
 // Standard output goes to /dev/null while the manager talks (its records
@@ -126,15 +79,12 @@ class QuietStdout {
   int saved_;
 };
 
-struct Scratch {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("velqa_bench_vpn_" + std::to_string(getpid()));
-  Scratch() { std::filesystem::create_directories(dir); }
-  ~Scratch() { std::filesystem::remove_all(dir); }
+// A configuration of the stand-in with the given "standin" object.
+class Scratch : public vpn_test::ScratchDir {
+ public:
+  Scratch() : ScratchDir("velqa_bench_vpn") {}
   std::string Write(const std::string& name, const std::string& standin) const {
-    std::filesystem::path file = dir / name;
-    std::ofstream(file) << "{\"standin\": " << standin << "}";
-    return file.string();
+    return ScratchDir::Write(name, "{\"standin\": " + standin + "}");
   }
 };
 
@@ -148,26 +98,26 @@ constexpr size_t kReadSize = 4095;  // the monitor's read size
 
 // (a) Seconds for the monitor to take the burst.
 double MonitorDrain(const Scratch& scratch, int round) {
-  const std::filesystem::path done = scratch.dir / ("drained_m" + std::to_string(round));
+  const std::filesystem::path done = scratch.path() / ("drained_m" + std::to_string(round));
   const std::string config =
       scratch.Write("drain.json", "{\"burst_bytes\": " + std::to_string(kBurst) +
                                       ", \"done_file\": \"" + done.string() + "\"}");
   BenchOs os;
   QuietStdout quiet;
   VpnManager manager(os);
-  if (!Call(manager, "start_vpn", config)) return -1;
+  if (!Succeeded(vpn_test::StartVpn(manager, config))) return -1;
   // The child has waited with a full pipe during the start's one second;
   // from here on the monitor drains it.
   auto start = Clock::now();
   WaitForFile(done);
   double took = Seconds(Clock::now() - start);
-  Call(manager, "stop_vpn");
+  vpn_test::Call(manager, "stop_vpn");
   return took;
 }
 
 // (a) baseline: the same child on the same kind of pipe, read by a loop.
 double RawDrain(const Scratch& scratch, int round) {
-  const std::filesystem::path done = scratch.dir / ("drained_r" + std::to_string(round));
+  const std::filesystem::path done = scratch.path() / ("drained_r" + std::to_string(round));
   const std::string config =
       scratch.Write("drain_raw.json", "{\"burst_bytes\": " + std::to_string(kBurst) +
                                           ", \"done_file\": \"" + done.string() + "\"}");
@@ -214,7 +164,7 @@ double EarlyExitStart(const std::string& config) {
   QuietStdout quiet;
   VpnManager manager(os);
   auto start = Clock::now();
-  if (Call(manager, "start_vpn", config)) return -1;  // it must fail
+  if (Succeeded(vpn_test::StartVpn(manager, config))) return -1;  // it must fail
   return Seconds(Clock::now() - start) * 1e3;
 }
 
@@ -256,12 +206,8 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-}  // namespace
-
-int main() {
-  Scratch scratch;
-
-  // (a)
+// (a) the monitor's drain against the raw read loop, best rounds.
+void ReportDrain(const Scratch& scratch) {
   std::vector<double> monitor, raw;
   // Interleaved rounds, best of each: the machine may be busy with others.
   for (int round = 0; round < 5; ++round) {
@@ -274,52 +220,68 @@ int main() {
               kBurst >> 20, raw_best, (kBurst >> 20) / raw_best, monitor_best,
               (kBurst >> 20) / monitor_best);
   std::printf("ratio monitor_drain raw_read %.3f\n", raw_best / monitor_best);
+}
 
+struct SilentChildRound {
+  double stop_ms = 0;
+  double alive_us = 0;
+  double scan_us = 0;
+  long long switches = 0;  // of the monitor in 2 s, when counted
+};
+
+// (b) to (d) with one silent child; nullopt when it did not start.
+std::optional<SilentChildRound> MeasureSilentChild(const std::string& config, bool count_switches) {
+  BenchOs os;
+  SilentChildRound figures;
+  QuietStdout quiet;
+  VpnManager manager(os);
+  if (!Succeeded(vpn_test::StartVpn(manager, config))) return std::nullopt;
+  // (d) the monitor sits in its read while the child says nothing.
+  if (count_switches) {
+    std::this_thread::sleep_for(milliseconds(200));
+    long long before = OtherThreadsSwitches();
+    std::this_thread::sleep_for(milliseconds(2000));
+    figures.switches = OtherThreadsSwitches() - before;
+  }
+  // (c) own child alive: no scan.
+  constexpr int kStatusCalls = 1000;
+  auto start = Clock::now();
+  for (int i = 0; i < kStatusCalls; ++i) vpn_test::Call(manager, "get_vpn_status");
+  figures.alive_us = Seconds(Clock::now() - start) * 1e6 / kStatusCalls;
+  // (b)
+  os.wait_time = {};
+  start = Clock::now();
+  vpn_test::Call(manager, "stop_vpn");
+  figures.stop_ms = Seconds(Clock::now() - start - os.wait_time) * 1e3;
+  // (c) no own child: every call scans the process list.
+  constexpr int kScanCalls = 50;
+  start = Clock::now();
+  for (int i = 0; i < kScanCalls; ++i) vpn_test::Call(manager, "get_vpn_status");
+  figures.scan_us = Seconds(Clock::now() - start) * 1e6 / kScanCalls;
+  return figures;
+}
+
+bool ReportSilentChild(const Scratch& scratch) {
   const std::string silent = scratch.Write("silent.json", "{\"silent\": true}");
   std::vector<double> stops, own_alive, scans;
   double wakeups_per_s = 0;
   for (int round = 0; round < 5; ++round) {
-    BenchOs os;
-    double stop_ms = 0, alive_us = 0, scan_us = 0;
-    long long switches = 0;
-    {
-      QuietStdout quiet;
-      VpnManager manager(os);
-      if (!Call(manager, "start_vpn", silent)) return 1;
-      // (d) the monitor sits in its read while the child says nothing.
-      if (round == 0) {
-        std::this_thread::sleep_for(milliseconds(200));
-        long long before = OtherThreadsSwitches();
-        std::this_thread::sleep_for(milliseconds(2000));
-        switches = OtherThreadsSwitches() - before;
-      }
-      // (c) own child alive: no scan.
-      constexpr int kStatusCalls = 1000;
-      auto start = Clock::now();
-      for (int i = 0; i < kStatusCalls; ++i) Call(manager, "get_vpn_status");
-      alive_us = Seconds(Clock::now() - start) * 1e6 / kStatusCalls;
-      // (b)
-      os.wait_time = {};
-      start = Clock::now();
-      Call(manager, "stop_vpn");
-      stop_ms = Seconds(Clock::now() - start - os.wait_time) * 1e3;
-      // (c) no own child: every call scans the process list.
-      constexpr int kScanCalls = 50;
-      start = Clock::now();
-      for (int i = 0; i < kScanCalls; ++i) Call(manager, "get_vpn_status");
-      scan_us = Seconds(Clock::now() - start) * 1e6 / kScanCalls;
-    }
-    if (round == 0) wakeups_per_s = switches / 2.0;
-    stops.push_back(stop_ms);
-    own_alive.push_back(alive_us);
-    scans.push_back(scan_us);
+    const std::optional<SilentChildRound> figures = MeasureSilentChild(silent, round == 0);
+    if (!figures) return false;
+    if (round == 0) wakeups_per_s = figures->switches / 2.0;
+    stops.push_back(figures->stop_ms);
+    own_alive.push_back(figures->alive_us);
+    scans.push_back(figures->scan_us);
   }
   std::printf("figure stop_vpn silent_child %.2f ms\n", Median(stops));
   std::printf("figure get_vpn_status own_alive %.2f us\n", Median(own_alive));
   std::printf("figure get_vpn_status scan %.1f us\n", Median(scans));
   std::printf("figure monitor idle_wakeups %.1f per_s\n", wakeups_per_s);
   std::printf("(baseline for idle wake-ups: a 100 ms poll gives 10 per_s)\n");
+  return true;
+}
 
+void ReportEarlyExit(const Scratch& scratch) {
   const std::string failing =
       scratch.Write("failing.json", "{\"exit_after_ms\": 50, \"exit_code\": 1}");
   std::vector<double> early_exits, child_runs;
@@ -330,5 +292,14 @@ int main() {
   std::printf("figure start_vpn early_exit %.1f ms\n", Median(early_exits));
   std::printf("(baseline: the same child started and waited for directly: %.1f ms)\n",
               Median(child_runs));
+}
+
+}  // namespace
+
+int main() {
+  Scratch scratch;
+  ReportDrain(scratch);
+  if (!ReportSilentChild(scratch)) return 1;
+  ReportEarlyExit(scratch);
   return 0;
 }

@@ -17,7 +17,9 @@
 #include "shell/win32_window.h"
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
+#include "tests/support/process_probe.h"
 #include "tests/support/scoped_environment_win.h"
+#include "tests/support/standin_config.h"
 
 namespace velqa::e2e {
 namespace {
@@ -25,19 +27,12 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using velqa::testing::IsProcessAlive;
+using vpn_test::JsonString;
 
 constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kExitTimeoutMs = 20000;
 constexpr wchar_t kSingBoxImage[] = L"sing-box-amd64.exe";
-
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
 
 std::string Hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -446,7 +441,7 @@ TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverythin
   ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
 
   EXPECT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << app.Output();
-  EXPECT_TRUE(WaitFor([&] { return !ProcessExists(sing_box[0]); }, 5000)) << "sing-box left";
+  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box[0]); }, 5000)) << "sing-box left";
 }
 
 TEST_F(AppTest, TheWindowKeepsItsOuterSizeAndTheFontsFollowTheSystem) {
@@ -518,7 +513,7 @@ TEST_F(AppTest, ACopyStartedWhileTheFirstExitsDoesNotStartBesideTheFirstsSingBox
   EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
 
   EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << first.Output();
-  EXPECT_FALSE(ProcessExists(sing_box[0]));
+  EXPECT_FALSE(IsProcessAlive(sing_box[0]));
 }
 
 TEST_F(AppTest, KillingTheApplicationHardEndsItsSingBox) {
@@ -532,7 +527,7 @@ TEST_F(AppTest, KillingTheApplicationHardEndsItsSingBox) {
 
   ::TerminateProcess(app.handle(), 9);
   ASSERT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(9));
-  EXPECT_TRUE(WaitFor([&] { return !ProcessExists(sing_box[0]); }, 10000)) << "sing-box left";
+  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box[0]); }, 10000)) << "sing-box left";
 }
 
 }  // namespace

@@ -164,10 +164,4 @@ std::vector<DWORD> ChildProcesses(DWORD parent_pid, const std::wstring& image_na
   return children;
 }
 
-bool ProcessExists(DWORD pid) {
-  shell::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-  if (!process.IsValid()) return false;
-  return ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
-}
-
 }  // namespace velqa::e2e

@@ -86,7 +86,6 @@ bool WaitFor(Condition condition, DWORD timeout_ms) {
 // Processes whose parent is `parent_pid`, by image file name (e.g.
 // "sing-box-amd64.exe"; compared without regard to case).
 std::vector<DWORD> ChildProcesses(DWORD parent_pid, const std::wstring& image_name);
-bool ProcessExists(DWORD pid);
 
 }  // namespace velqa::e2e
 

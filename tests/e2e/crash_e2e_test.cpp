@@ -22,17 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using velqa::testing::CrashCodeText;
+using velqa::testing::DumpFiles;
 using velqa::testing::MinidumpFacts;
 using velqa::testing::ReadMinidump;
-
-std::set<fs::path> DumpFiles(const fs::path& logs) {
-  std::set<fs::path> dumps;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(logs, error)) {
-    if (entry.path().extension() == L".dmp") dumps.insert(entry.path());
-  }
-  return dumps;
-}
 
 struct CrashCase {
   const char* name;

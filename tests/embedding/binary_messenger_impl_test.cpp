@@ -15,6 +15,7 @@
 #include "channel/method_channel.h"
 #include "channel/standard_method_codec.h"
 #include "tests/embedding/fake_embedding.h"
+#include "tests/embedding/fake_embedding_test.h"
 #include "tests/embedding/probe.h"
 
 namespace flutter {
@@ -27,10 +28,8 @@ using velqa::testing::MakeProbe;
 
 constexpr char kChannel[] = "com.velqa.assistant/vpn_process";
 
-class BinaryMessengerImplTest : public ::testing::Test {
+class BinaryMessengerImplTest : public velqa::testing::FakeEmbeddingTest {
  protected:
-  void SetUp() override { fake_.Reset(); }
-
   // Installs a handler that keeps every reply it is given.
   void InstallKeepingHandler() {
     messenger_.SetMessageHandler(kChannel, [this](const uint8_t*, size_t, BinaryReply reply) {
@@ -38,7 +37,6 @@ class BinaryMessengerImplTest : public ::testing::Test {
     });
   }
 
-  FakeEmbedding& fake_ = FakeEmbedding::Get();
   BinaryMessengerImpl messenger_{FakeEmbedding::MessengerHandle()};
   std::vector<BinaryReply> replies_;
 };

@@ -8,6 +8,7 @@
 
 #include "channel/flutter_view_controller.h"
 #include "tests/embedding/fake_embedding.h"
+#include "tests/embedding/fake_embedding_test.h"
 #include "tests/embedding/probe.h"
 
 namespace flutter {
@@ -31,11 +32,7 @@ EngineProject BundleProject() {
   return project;
 }
 
-class EmbeddingWrapperTest : public ::testing::Test {
- protected:
-  void SetUp() override { fake_.Reset(); }
-  FakeEmbedding& fake_ = FakeEmbedding::Get();
-};
+using EmbeddingWrapperTest = velqa::testing::FakeEmbeddingTest;
 
 TEST_F(EmbeddingWrapperTest, PropertiesRecordHasTheBinaryLayout) {
   EngineProject project = BundleProject();

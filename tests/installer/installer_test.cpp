@@ -23,11 +23,13 @@
 #include "shell/win_resources.h"
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
+#include "tests/support/process_probe.h"
 
 namespace velqa::e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using velqa::testing::IsProcessAlive;
 
 constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelqaAssistant";
@@ -259,7 +261,7 @@ class InstallerTest : public ::testing::Test {
   }
 
   bool Gone(DWORD pid) {
-    return WaitFor([&] { return !ProcessExists(pid); }, 5000);
+    return WaitFor([&] { return !IsProcessAlive(pid); }, 5000);
   }
 
   fs::path install_dir_;

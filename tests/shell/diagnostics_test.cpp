@@ -25,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using velqa::testing::CrashCodeText;
+using velqa::testing::DumpFiles;
 using velqa::testing::MinidumpFacts;
 using velqa::testing::ReadMinidump;
 
@@ -163,10 +164,10 @@ TEST_P(OwnRuntimeCrashTest, WritesTheDumpAndTheRecordAndExitsWithTheCode) {
   DWORD exit_code = 0;
   ::GetExitCodeProcess(process.Get(), &exit_code);
 
-  std::vector<fs::path> dumps;
+  const std::set<fs::path> dump_files = DumpFiles(directory / "logs");
+  const std::vector<fs::path> dumps(dump_files.begin(), dump_files.end());
   fs::path log;
   for (const auto& entry : fs::directory_iterator(directory / "logs")) {
-    if (entry.path().extension() == ".dmp") dumps.push_back(entry.path());
     if (entry.path().extension() == ".log") log = entry.path();
   }
   const std::string log_text = ReadText(log);

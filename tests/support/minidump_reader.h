@@ -1,10 +1,11 @@
 // What the crash tests read from a minidump: its signature, its exception
-// and the threads whose stacks it holds.
+// and the threads whose stacks it holds; and where the dumps are.
 #ifndef VELQA_TESTS_SUPPORT_MINIDUMP_READER_H_
 #define VELQA_TESTS_SUPPORT_MINIDUMP_READER_H_
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct MinidumpFacts {
 };
 
 MinidumpFacts ReadMinidump(const std::filesystem::path& path);
+
+// The crash dumps (".dmp" files) in a log folder; none when it is missing.
+std::set<std::filesystem::path> DumpFiles(const std::filesystem::path& logs);
 
 // "0xC0000005": a crash code as the crash record and the tests write it.
 std::string CrashCodeText(std::uint32_t code);

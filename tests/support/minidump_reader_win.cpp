@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 
 namespace velqa::testing {
 namespace {
@@ -58,6 +59,15 @@ std::string CrashCodeText(std::uint32_t code) {
   char text[16];
   std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(code));
   return text;
+}
+
+std::set<std::filesystem::path> DumpFiles(const std::filesystem::path& logs) {
+  std::set<std::filesystem::path> dumps;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(logs, error)) {
+    if (entry.path().extension() == L".dmp") dumps.insert(entry.path());
+  }
+  return dumps;
 }
 
 }  // namespace velqa::testing

@@ -9,7 +9,7 @@
 
 #include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
-#include "tests/vpn/vpn_test_util.h"
+#include "tests/vpn/transcript.h"
 #include "vpn/vpn_manager.h"
 
 namespace vpn_test {

@@ -16,7 +16,9 @@
 #include "logging/native_logger.h"
 #include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
-#include "tests/vpn/vpn_test_util.h"
+#include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
+#include "tests/vpn/transcript.h"
 #include "vpn/vpn_manager.h"
 
 namespace vpn_test {
@@ -186,7 +188,7 @@ TEST_F(VpnManagerTest, RegisteringTwiceLeavesOneChannelWithTheLaterHandler) {
   EXPECT_EQ(messenger.installs,
             (Strings{VpnManager::kChannelName, VpnManager::kChannelName}));
   EXPECT_EQ(messenger.handlers.size(), 1u);
-  ASSERT_TRUE(VpnManagerTestPeer::HasChannel(manager));
+  ASSERT_TRUE(VpnManagerTestPeer(manager).has_channel());
   // The handler installed last reaches this manager.
   auto [reply, replies] =
       messenger.Deliver(VpnManager::kChannelName, EncodeCall("check_tun_driver", {}));
@@ -211,7 +213,7 @@ TEST_F(VpnManagerTest, DestroyingARunningManagerEndsTheChildThenReleasesWinTun) 
     const std::uint32_t pid = child.info.process_id;
     vpn_os::HandleResult job = os_.CreateJob();
     pipe = {};
-    VpnManagerTestPeer::AdoptRunningChild(*manager, std::move(child.info), std::move(job.handle));
+    VpnManagerTestPeer(*manager).AdoptRunningChild(std::move(child.info), std::move(job.handle));
     os_.ClearJournal();
 
     transcript = Transcript([&] { manager.reset(); });
@@ -236,7 +238,7 @@ TEST_F(VpnManagerTest, DestroyingAManagerWhoseChildEndedStillClosesTheJob) {
   // job open; whatever the child left in the job must not outlive the host's
   // manager.
   auto manager = std::make_unique<VpnManager>(os_);
-  VpnManagerTestPeer::SetJob(*manager, os_.CreateJob().handle);
+  VpnManagerTestPeer(*manager).SetJob(os_.CreateJob().handle);
   os_.ClearJournal();
   manager.reset();
   EXPECT_EQ(os_.Journal(), (Strings{"Close job#1"}));

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "logging/utf8_path.h"
-#include "tests/vpn/vpn_test_util.h"
+#include "tests/support/build_layout.h"
+#include "tests/support/scratch_dir.h"
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_test {
@@ -29,7 +30,7 @@ constexpr vpn_os::OsErrorCode kFileNotFound = 2;  // ENOENT
 constexpr vpn_os::OsErrorCode kModuleNotFound = 2;
 #endif
 
-fs::path ProbePath() { return BinDirectory() / ProgramName("vpn_test_probe"); }
+fs::path ProbePath() { return ExecutableDirectory() / ProgramName("vpn_test_probe"); }
 
 // A probe child with `arguments`, its output into `pipe`.
 vpn_os::ProcessResult StartProbe(vpn_os::VpnOs& os, const std::vector<std::string>& arguments,
@@ -229,7 +230,7 @@ TEST_F(PlatformOsTest, APendingReadEndsPromptlyWhenCancelled) {
 }
 
 TEST_F(PlatformOsTest, LibrariesLoadAndReportWhyNot) {
-  const fs::path library = BinDirectory() / "wintun" / "wintun_x64.dll";
+  const fs::path library = ExecutableDirectory() / "wintun" / "wintun_x64.dll";
   vpn_os::ModuleResult loaded = os_.LoadModule(library);
   EXPECT_TRUE(loaded.ok()) << loaded.error;
 

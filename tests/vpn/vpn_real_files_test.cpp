@@ -10,7 +10,12 @@
 
 #include "channel/encodable_value.h"
 #include "logging/utf8_path.h"
-#include "tests/vpn/vpn_test_util.h"
+#include "tests/support/build_layout.h"
+#include "tests/support/relocated_os.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
+#include "tests/vpn/transcript.h"
 #include "vpn/vpn_manager.h"
 
 namespace vpn_test {
@@ -62,7 +67,7 @@ TEST_F(RealFilesTest, SingBoxFoundUnderAChineseFolderAlsoWhenItIsADirectory) {
 }
 
 TEST_F(RealFilesTest, WinTunStandInInstallsAndChecksFromAChineseFolder) {
-  PlaceWinTun(BinDirectory() / "wintun" / "wintun_x64.dll");
+  PlaceWinTun(ExecutableDirectory() / "wintun" / "wintun_x64.dll");
   RelocatedOs os(Executable(), vpn_os::kArchitectureAmd64);
   VpnManager manager(os);
 
@@ -72,11 +77,11 @@ TEST_F(RealFilesTest, WinTunStandInInstallsAndChecksFromAChineseFolder) {
   EXPECT_EQ(*install.value, EncodableValue(true));
   EXPECT_TRUE(Contains(transcript, "C: VpnManager: Loading WinTun from: " +
                                        Text("wintun/wintun_x64.dll")));
-  EXPECT_TRUE(VpnManagerTestPeer::WinTunLoaded(manager));
+  EXPECT_TRUE(VpnManagerTestPeer(manager).has_wintun());
 
   const Answer check = Call(manager, "check_tun_driver");
   EXPECT_EQ(*check.value, EncodableValue(true));
-  EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager));
+  EXPECT_FALSE(VpnManagerTestPeer(manager).has_wintun());
 }
 
 TEST_F(RealFilesTest, DamagedLibraryIsRefusedWithThePlatformCode) {
@@ -97,7 +102,7 @@ TEST_F(RealFilesTest, WrongArchitectureLibraryIsRefusedWithBadImageFormat) {
 #ifndef _WIN32
   GTEST_SKIP() << "the 32-bit library is built for the Windows tests only";
 #else
-  const fs::path wrong = BinDirectory() / "wintun_wrong_arch" / "wintun_x64.dll";
+  const fs::path wrong = ExecutableDirectory() / "wintun_wrong_arch" / "wintun_x64.dll";
   ASSERT_TRUE(fs::exists(wrong));
   PlaceWinTun(wrong);
   RelocatedOs os(Executable(), vpn_os::kArchitectureAmd64);
@@ -108,7 +113,7 @@ TEST_F(RealFilesTest, WrongArchitectureLibraryIsRefusedWithBadImageFormat) {
   EXPECT_EQ(install.code, "WINTUN_INSTALL_FAILED");
   EXPECT_TRUE(Contains(transcript, "C: VpnManager: Failed to load WinTun DLL, error: 193"))
       << testing::PrintToString(transcript);
-  EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager));
+  EXPECT_FALSE(VpnManagerTestPeer(manager).has_wintun());
 #endif
 }
 
@@ -116,7 +121,7 @@ TEST_F(RealFilesTest, WrongArchitectureLibraryIsRefusedWithBadImageFormat) {
 // Chinese folder and finds its files through its own module path.
 TEST_F(RealFilesTest, ProgramInAChineseFolderFindsItsFilesThroughItsOwnPath) {
   const fs::path program = bundle_.path() / ProgramName("vpn_test_probe");
-  fs::copy_file(BinDirectory() / ProgramName("vpn_test_probe"), program);
+  fs::copy_file(ExecutableDirectory() / ProgramName("vpn_test_probe"), program);
   vpn_os::VpnOs& os = vpn_os::PlatformOs();
   const std::string arch_name = os.NativeArchitecture() == vpn_os::kArchitectureArm64 ? "arm64"
                                 : os.NativeArchitecture() == vpn_os::kArchitectureX86 ? "x86"
@@ -127,7 +132,7 @@ TEST_F(RealFilesTest, ProgramInAChineseFolderFindsItsFilesThroughItsOwnPath) {
   const std::string wintun_arch = os.ProcessArchitecture() == vpn_os::kArchitectureArm64 ? "arm64"
                                   : os.ProcessArchitecture() == vpn_os::kArchitectureX86 ? "x86"
                                                                                          : "x64";
-  PlaceWinTun(BinDirectory() / "wintun" / ("wintun_" + wintun_arch + ".dll"),
+  PlaceWinTun(ExecutableDirectory() / "wintun" / ("wintun_" + wintun_arch + ".dll"),
               "wintun_" + wintun_arch + ".dll");
 
   vpn_os::PipeResult pipe = os.CreateOutputPipe();

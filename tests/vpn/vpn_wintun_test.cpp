@@ -9,7 +9,9 @@
 #include "channel/encodable_value.h"
 #include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
-#include "tests/vpn/vpn_test_util.h"
+#include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
+#include "tests/vpn/transcript.h"
 #include "vpn/vpn_manager.h"
 
 namespace vpn_test {
@@ -44,37 +46,49 @@ class WinTunTest : public testing::Test {
   VpnManager manager_{os_};
 };
 
-const Strings kFirstInstall = {
-    "R: HandleInstallWinTunDriverMethod called",
-    "R: Installing WinTun driver...",
-    "R: Loading WinTun library...",
-    kPathLine,
-    kLoadingLine,
-    "R: WinTun library loaded successfully",
-    "R: WinTun driver installed and loaded successfully",
-};
-
-const Strings kSecondInstall = {
-    "R: HandleInstallWinTunDriverMethod called",
-    "R: Installing WinTun driver...",
-    "R: Loading WinTun library...",
-    "R: WinTun library already loaded",
-    "R: WinTun driver installed and loaded successfully",
-};
-
-const Strings kCheckWhenNotLoaded = {
+// The lines every check and every install begins with.
+const Strings kCheckOpening = {
     "R: HandleCheckTunDriverMethod called",
     "R: Checking TUN driver availability...",
     "R: Checking WinTun driver availability...",
     "R: Loading WinTun library...",
-    kPathLine,
-    kLoadingLine,
-    "R: WinTun library loaded successfully",
-    "R: WinTun library loaded successfully",
-    "R: Unloading WinTun library...",
-    "R: WinTun library unloaded",
-    "C: VpnManager: TUN driver available: true",
 };
+const Strings kInstallOpening = {
+    "R: HandleInstallWinTunDriverMethod called",
+    "R: Installing WinTun driver...",
+    "R: Loading WinTun library...",
+};
+
+Strings Joined(const Strings& opening, const Strings& rest) {
+  Strings lines = opening;
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  return lines;
+}
+
+const Strings kFirstInstall =
+    Joined(kInstallOpening, {
+                                kPathLine,
+                                kLoadingLine,
+                                "R: WinTun library loaded successfully",
+                                "R: WinTun driver installed and loaded successfully",
+                            });
+
+const Strings kSecondInstall =
+    Joined(kInstallOpening, {
+                                "R: WinTun library already loaded",
+                                "R: WinTun driver installed and loaded successfully",
+                            });
+
+const Strings kCheckWhenNotLoaded =
+    Joined(kCheckOpening, {
+                              kPathLine,
+                              kLoadingLine,
+                              "R: WinTun library loaded successfully",
+                              "R: WinTun library loaded successfully",
+                              "R: Unloading WinTun library...",
+                              "R: WinTun library unloaded",
+                              "C: VpnManager: TUN driver available: true",
+                          });
 
 TEST_F(WinTunTest, InstallTwiceLoadsOnceAndKeepsTheLibrary) {
   Answer first;
@@ -89,7 +103,7 @@ TEST_F(WinTunTest, InstallTwiceLoadsOnceAndKeepsTheLibrary) {
 
   EXPECT_EQ(os_.LoadCalls(), 1);
   EXPECT_EQ(os_.LoadedModules(), 1);
-  EXPECT_TRUE(VpnManagerTestPeer::WinTunLoaded(manager_));
+  EXPECT_TRUE(VpnManagerTestPeer(manager_).has_wintun());
 }
 
 TEST_F(WinTunTest, CheckLoadsAndReleases) {
@@ -98,25 +112,20 @@ TEST_F(WinTunTest, CheckLoadsAndReleases) {
   EXPECT_EQ(*answer.value, EncodableValue(true));
   EXPECT_EQ(os_.LoadCalls(), 1);
   EXPECT_EQ(os_.LoadedModules(), 0);
-  EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager_));
+  EXPECT_FALSE(VpnManagerTestPeer(manager_).has_wintun());
 }
 
 TEST_F(WinTunTest, CheckAfterInstallReleasesWhatTheInstallKept) {
   Run("install_wintun_driver");
   Answer answer;
   EXPECT_EQ(Run("check_tun_driver", &answer),
-            (Strings{"R: HandleCheckTunDriverMethod called",
-                     "R: Checking TUN driver availability...",
-                     "R: Checking WinTun driver availability...",
-                     "R: Loading WinTun library...",
-                     "R: WinTun library already loaded",
-                     "R: WinTun library loaded successfully",
-                     "R: Unloading WinTun library...",
-                     "R: WinTun library unloaded",
-                     "C: VpnManager: TUN driver available: true"}));
+            Joined(kCheckOpening,
+                   {"R: WinTun library already loaded", "R: WinTun library loaded successfully",
+                    "R: Unloading WinTun library...", "R: WinTun library unloaded",
+                    "C: VpnManager: TUN driver available: true"}));
   EXPECT_EQ(*answer.value, EncodableValue(true));
   EXPECT_EQ(os_.LoadedModules(), 0);
-  EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager_));
+  EXPECT_FALSE(VpnManagerTestPeer(manager_).has_wintun());
 }
 
 TEST_F(WinTunTest, InstallAfterCheckLoadsAgainAndKeepsIt) {
@@ -130,48 +139,33 @@ TEST_F(WinTunTest, MissingLibraryAnswersFalseAndTheInstallError) {
   os_.RemovePath(kLibrary);
   Answer check;
   EXPECT_EQ(Run("check_tun_driver", &check),
-            (Strings{"R: HandleCheckTunDriverMethod called",
-                     "R: Checking TUN driver availability...",
-                     "R: Checking WinTun driver availability...",
-                     "R: Loading WinTun library...",
-                     kPathLine,
-                     "R: WinTun DLL not found at expected path",
-                     "R: WinTun DLL not found",
-                     "R: WinTun driver not available",
-                     "C: VpnManager: TUN driver available: false"}));
+            Joined(kCheckOpening, {kPathLine, "R: WinTun DLL not found at expected path",
+                                   "R: WinTun DLL not found", "R: WinTun driver not available",
+                                   "C: VpnManager: TUN driver available: false"}));
   ASSERT_EQ(check.kind, Answer::Kind::kSuccess);
   EXPECT_EQ(*check.value, EncodableValue(false));
 
   Answer install;
-  EXPECT_EQ(Run("install_wintun_driver", &install),
-            (Strings{"R: HandleInstallWinTunDriverMethod called",
-                     "R: Installing WinTun driver...",
-                     "R: Loading WinTun library...",
-                     kPathLine,
-                     "R: WinTun DLL not found at expected path",
-                     "R: WinTun DLL not found",
-                     "R: Failed to install WinTun driver"}));
+  EXPECT_EQ(
+      Run("install_wintun_driver", &install),
+      Joined(kInstallOpening, {kPathLine, "R: WinTun DLL not found at expected path",
+                               "R: WinTun DLL not found", "R: Failed to install WinTun driver"}));
   ASSERT_EQ(install.kind, Answer::Kind::kError);
   EXPECT_EQ(install.code, "WINTUN_INSTALL_FAILED");
   EXPECT_EQ(install.message, "Failed to install WinTun driver");
   EXPECT_FALSE(install.has_details);
   EXPECT_EQ(os_.LoadCalls(), 0);
-  EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager_));
+  EXPECT_FALSE(VpnManagerTestPeer(manager_).has_wintun());
 }
 
 TEST_F(WinTunTest, UnloadableLibraryShowsThePlatformErrorCode) {
   os_.SetLoadError(kLibrary, 193);
   Answer check;
-  EXPECT_EQ(Run("check_tun_driver", &check),
-            (Strings{"R: HandleCheckTunDriverMethod called",
-                     "R: Checking TUN driver availability...",
-                     "R: Checking WinTun driver availability...",
-                     "R: Loading WinTun library...",
-                     kPathLine,
-                     kLoadingLine,
-                     "C: VpnManager: Failed to load WinTun DLL, error: 193",
-                     "R: WinTun driver not available",
-                     "C: VpnManager: TUN driver available: false"}));
+  EXPECT_EQ(
+      Run("check_tun_driver", &check),
+      Joined(kCheckOpening,
+             {kPathLine, kLoadingLine, "C: VpnManager: Failed to load WinTun DLL, error: 193",
+              "R: WinTun driver not available", "C: VpnManager: TUN driver available: false"}));
   EXPECT_EQ(*check.value, EncodableValue(false));
 
   Answer install;
@@ -179,7 +173,7 @@ TEST_F(WinTunTest, UnloadableLibraryShowsThePlatformErrorCode) {
   EXPECT_EQ(transcript.back(), "R: Failed to install WinTun driver");
   EXPECT_EQ(install.kind, Answer::Kind::kError);
   EXPECT_EQ(install.code, "WINTUN_INSTALL_FAILED");
-  EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager_));
+  EXPECT_FALSE(VpnManagerTestPeer(manager_).has_wintun());
 }
 
 TEST_F(WinTunTest, FailedExistenceTestIsAnsweredNotThrown) {

@@ -17,15 +17,21 @@
 
 #include "logging/utf8_path.h"
 #include "tests/logging/logger_test_support.h"
-#include "tests/vpn_lifecycle/lifecycle_support.h"
-#include "tests/vpn_lifecycle/process_probe.h"
+#include "tests/support/build_layout.h"
+#include "tests/support/process_probe.h"
+#include "tests/support/scoped_process_os.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/standin_config.h"
+#include "tests/support/vpn_answer.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using velqa::logging::PathFromUtf8;
+using velqa::testing::IsProcessAlive;
+using velqa::testing::WaitUntilGone;
 
 // Polls for a file the stand-in creates once it has done its part.
 bool WaitForFile(const fs::path& path, milliseconds timeout) {
@@ -45,10 +51,10 @@ class ChildHygieneTest : public ::testing::Test {
   // Starts a stand-in that must come up healthy.
   void StartHealthy(const std::string& standin_json) {
     const std::string config = scratch_.Write("config.json", StandinConfig(standin_json));
-    Reply reply = StartVpn(*manager_, config);
-    ASSERT_EQ(reply.kind, Reply::Kind::kSuccess) << reply.code << " " << reply.message;
+    Answer reply = StartVpn(*manager_, config);
+    ASSERT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
   }
-  fs::path Scratch(const std::string& name) const { return PathFromUtf8(scratch_.path()) / name; }
+  fs::path Scratch(const std::string& name) const { return scratch_.path() / name; }
 
   ScopedProcessOs os_;
   ScratchDir scratch_{"velqa hygiene"};
@@ -157,8 +163,8 @@ TEST(StrayCleanupTest, ProcessThatNoLongerHasTheImageNameIsNotEnded) {
   os.reused_id = other.process_id;
   {
     VpnManager manager(os);
-    Reply stop = Call(manager, "stop_vpn");
-    EXPECT_EQ(stop.kind, Reply::Kind::kSuccess);
+    Answer stop = Call(manager, "stop_vpn");
+    EXPECT_EQ(stop.kind, Answer::Kind::kSuccess);
   }
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_TRUE(IsProcessAlive(other.process_id));
@@ -167,4 +173,4 @@ TEST(StrayCleanupTest, ProcessThatNoLongerHasTheImageNameIsNotEnded) {
 }
 
 }  // namespace
-}  // namespace lifecycle_test
+}  // namespace vpn_test

@@ -6,14 +6,13 @@
 #include <cstdio>
 #include <thread>
 
-#include "tests/vpn_lifecycle/lifecycle_support.h"
+#include "tests/support/vpn_answer.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   static VpnManager manager;  // never destroyed: the process is killed
-  lifecycle_test::Reply reply = lifecycle_test::StartVpn(manager, argv[1]);
-  std::printf("HELPER %s\n",
-              reply.kind == lifecycle_test::Reply::Kind::kSuccess ? "READY" : "FAILED");
+  vpn_test::Answer reply = vpn_test::StartVpn(manager, argv[1]);
+  std::printf("HELPER %s\n", reply.kind == vpn_test::Answer::Kind::kSuccess ? "READY" : "FAILED");
   std::fflush(stdout);
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }

@@ -15,11 +15,11 @@
 #include "logging/native_logger.h"
 #include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
-#include "tests/vpn_lifecycle/lifecycle_peer.h"
-#include "tests/vpn_lifecycle/lifecycle_support.h"
+#include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
 #include "tests/vpn_lifecycle/output_recorder.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 namespace {
 
 using flutter::EncodableList;
@@ -30,9 +30,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
-using vpn_test::FakeVpnOs;
-using vpn_test::HandleKind;
-using vpn_test::Op;
 using Strings = std::vector<std::string>;
 
 constexpr char kTag[] = "VpnManager";
@@ -66,8 +63,8 @@ class FakeLifecycleTest : public ::testing::Test {
     recorder_.Stop();
   }
 
-  Reply Start(const std::string& config = kConfig) { return StartVpn(*manager_, config); }
-  Reply StartWith(std::unique_ptr<EncodableValue> arguments) {
+  Answer Start(const std::string& config = kConfig) { return StartVpn(*manager_, config); }
+  Answer StartWith(std::unique_ptr<EncodableValue> arguments) {
     return Call(*manager_, "start_vpn", std::move(arguments));
   }
   VpnManagerTestPeer peer() { return VpnManagerTestPeer(*manager_); }
@@ -75,8 +72,8 @@ class FakeLifecycleTest : public ::testing::Test {
   // A started child that runs; its process id.
   std::uint32_t StartRunning(vpn_test::ChildScript script = {}) {
     os_.QueueChild(std::move(script));
-    Reply reply = Start();
-    EXPECT_EQ(reply.kind, Reply::Kind::kSuccess) << reply.code << " " << reply.message;
+    Answer reply = Start();
+    EXPECT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
     // The thread's own "started" record comes when it runs.
     EXPECT_TRUE(recorder_.WaitUntil(
         [&] { return recorder_.CountRecords("Log monitor thread started", kTag) % 2 == 0; },
@@ -84,9 +81,21 @@ class FakeLifecycleTest : public ::testing::Test {
     return peer().process_id();
   }
 
-  void ExpectError(const Reply& reply, const std::string& code, const std::string& message) {
-    EXPECT_EQ(reply.answers, 1);
-    EXPECT_EQ(reply.kind, Reply::Kind::kError);
+  // Waits until exactly what a running child holds is open: job, read end,
+  // process and thread (the monitor closes the write end as it starts).
+  bool WaitForRunningChildHandles() {
+    return recorder_.WaitUntil(
+        [&] {
+          return os_.OpenHandles() ==
+                 std::multiset<HandleKind>{HandleKind::kJob, HandleKind::kPipeRead,
+                                           HandleKind::kProcess, HandleKind::kThread};
+        },
+        milliseconds(2000));
+  }
+
+  void ExpectError(const Answer& reply, const std::string& code, const std::string& message) {
+    EXPECT_EQ(reply.count, 1);
+    EXPECT_EQ(reply.kind, Answer::Kind::kError);
     EXPECT_EQ(reply.code, code);
     EXPECT_EQ(reply.message, message);
     EXPECT_FALSE(reply.has_details);
@@ -184,7 +193,7 @@ TEST(FakeLifecycleVanishTest, ExecutableGoneOrUnreadableAtTheSecondCheck) {
     os.second_answer = state;
     OutputRecorder recorder;
     VpnManager manager(os);
-    Reply reply = StartVpn(manager, kConfig);
+    Answer reply = StartVpn(manager, kConfig);
     EXPECT_EQ(reply.code, "EXECUTABLE_NOT_FOUND");
     EXPECT_EQ(reply.message, "sing-box executable file not found");
     EXPECT_THAT(recorder.ConsoleLines(), Contains("VpnManager: Using executable: " + kFoundExe));
@@ -270,8 +279,8 @@ TEST_F(FakeLifecycleTest, FailedProcessCreationShowsTheErrorNumberOnTheConsoleOn
 // A child that cannot be let run would pass the stability check as healthy.
 TEST_F(FakeLifecycleTest, ChildThatCannotBeResumedIsEndedAndReportedAsAFailedStart) {
   os_.FailNext(Op::kResumeProcess, 5);
-  Reply reply = Start();
-  EXPECT_EQ(reply.kind, Reply::Kind::kError);
+  Answer reply = Start();
+  EXPECT_EQ(reply.kind, Answer::Kind::kError);
   EXPECT_EQ(reply.code, "PROCESS_TERMINATED_IMMEDIATELY");
   EXPECT_THAT(recorder_.ConsoleLines(), Contains("VpnManager: Failed to resume process, error: 5"));
   EXPECT_FALSE(os_.ProcessRuns(4000));  // the fake's first process id
@@ -294,10 +303,10 @@ TEST_F(FakeLifecycleTest, MonitorThreadThatCannotBeCreatedEndsTheChild) {
 
 TEST_F(FakeLifecycleTest, SuccessfulStartInOrder) {
   os_.QueueChild({"", std::nullopt});
-  Reply reply = Start();
-  EXPECT_EQ(reply.kind, Reply::Kind::kSuccess);
+  Answer reply = Start();
+  EXPECT_EQ(reply.kind, Answer::Kind::kSuccess);
   EXPECT_FALSE(reply.value.has_value());
-  EXPECT_EQ(reply.answers, 1);
+  EXPECT_EQ(reply.count, 1);
 
   Strings calls = Calls(os_);
   // Created suspended, put into the job, only then let run.
@@ -324,13 +333,7 @@ TEST_F(FakeLifecycleTest, SuccessfulStartInOrder) {
 
   // Running: job, read end, process and thread open; the monitor closes the
   // write end as it starts.
-  EXPECT_TRUE(recorder_.WaitUntil(
-      [&] {
-        return os_.OpenHandles() ==
-               std::multiset<HandleKind>{HandleKind::kJob, HandleKind::kPipeRead,
-                                         HandleKind::kProcess, HandleKind::kThread};
-      },
-      milliseconds(2000)));
+  EXPECT_TRUE(WaitForRunningChildHandles());
   EXPECT_TRUE(peer().is_running());
   EXPECT_TRUE(peer().has_monitor());
 
@@ -372,7 +375,7 @@ TEST_F(FakeLifecycleTest, EarlyExitReadsEverythingAndClosesEverything) {
   std::string output(5000, 'e');
   output += "\nlast";
   os_.QueueChild({output, 1u});
-  Reply reply = Start();
+  Answer reply = Start();
   ExpectError(reply, "PROCESS_TERMINATED_IMMEDIATELY", "sing-box启动失败。错误信息: " + output);
   ExpectIdleWithNothingOpen();
   EXPECT_EQ(peer().process_id(), 4000u);  // closed, values kept
@@ -386,7 +389,7 @@ TEST_F(FakeLifecycleTest, UnreadableExitCodeCountsAsEarlyExitAndLeavesNoChild) {
   // left running unseen nor keep the read of its output from ending.
   os_.QueueChild({"partial", std::nullopt});
   os_.FailNext(Op::kGetExitCode, vpn_test::kErrorAccessDenied);
-  Reply reply = Start();
+  Answer reply = Start();
   ExpectError(reply, "PROCESS_TERMINATED_IMMEDIATELY", "sing-box启动失败。错误信息: partial");
   EXPECT_THAT(recorder_.ConsoleLines(),
               Contains("VpnManager: Process exit code check - Success: 0, Exit code: 0 "
@@ -423,13 +426,7 @@ TEST_F(FakeLifecycleTest, SecondStartEndsTheRunningChildFirst) {
   EXPECT_LT(at("Close process#1"), at("Close job#1"));
   EXPECT_LT(at("Close job#1"), at("CreateJob -> job#2"));
   EXPECT_LT(at("CreateJob -> job#2"), static_cast<long>(journal.size()));
-  EXPECT_TRUE(recorder_.WaitUntil(
-      [&] {
-        return os_.OpenHandles() ==
-               std::multiset<HandleKind>{HandleKind::kJob, HandleKind::kPipeRead,
-                                         HandleKind::kProcess, HandleKind::kThread};
-      },
-      milliseconds(2000)));
+  EXPECT_TRUE(WaitForRunningChildHandles());
   EXPECT_THAT(recorder_.Records(kTag),
               Contains("Ending the running sing-box process (PID: 4000) before the new start"));
 }
@@ -492,8 +489,8 @@ Strings StrayScanLines(const std::string& name) {
 }
 
 TEST_F(FakeLifecycleTest, StopWhenIdle) {
-  Reply reply = Call(*manager_, "stop_vpn");
-  EXPECT_EQ(reply.kind, Reply::Kind::kSuccess);
+  Answer reply = Call(*manager_, "stop_vpn");
+  EXPECT_EQ(reply.kind, Answer::Kind::kSuccess);
   EXPECT_FALSE(reply.value.has_value());
   EXPECT_EQ(recorder_.Records(kTag),
             (Strings{"HandleStopVpnMethod called", "Stopping VPN...", "Stopping log monitor...",
@@ -504,7 +501,7 @@ TEST_F(FakeLifecycleTest, StopWhenIdle) {
   }
   EXPECT_EQ(recorder_.ConsoleLines(), expected_console);
   // And a second time, the same.
-  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Answer::Kind::kSuccess);
 }
 
 TEST_F(FakeLifecycleTest, StopEndsOwnChildThenExactlyNamedStrays) {
@@ -516,10 +513,10 @@ TEST_F(FakeLifecycleTest, StopEndsOwnChildThenExactlyNamedStrays) {
   os_.AddForeignProcess(104, "sing-box.exe");
   os_.DenyOpen(104);  // skipped without a word
   auto before = std::chrono::steady_clock::now();
-  Reply reply = Call(*manager_, "stop_vpn");
+  Answer reply = Call(*manager_, "stop_vpn");
   // The child writes nothing; the monitor's pending read is ended.
   EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(1000));
-  EXPECT_EQ(reply.kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(reply.kind, Answer::Kind::kSuccess);
   EXPECT_FALSE(os_.ProcessRuns(child));
   EXPECT_FALSE(os_.ProcessRuns(100));
   EXPECT_FALSE(os_.ProcessRuns(102));
@@ -553,7 +550,7 @@ TEST_F(FakeLifecycleTest, StopEndsOwnChildThenExactlyNamedStrays) {
 TEST_F(FakeLifecycleTest, StopGoesOnWhenTheChildCannotBeEnded) {
   StartRunning();
   os_.FailNext(Op::kTerminate, vpn_test::kErrorAccessDenied);
-  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Answer::Kind::kSuccess);
   EXPECT_THAT(recorder_.ConsoleLines(),
               Contains("VpnManager: Failed to terminate managed process, error: 5"));
   // Handles closed and Idle all the same; closing the job ended the child.
@@ -569,7 +566,7 @@ TEST_F(FakeLifecycleTest, StopEndsTheChildWhenTheMonitorsReadCannotBeCancelled) 
   const bool finished = stop.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
   if (!finished) os_.EndChild(child, 1);  // lets the stuck stop return
   ASSERT_TRUE(finished);
-  EXPECT_EQ(stop.get().kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(stop.get().kind, Answer::Kind::kSuccess);
   EXPECT_FALSE(os_.ProcessRuns(child));
   EXPECT_THAT(recorder_.Records(kTag),
               Contains("Log monitor read could not be cancelled, ending sing-box process"));
@@ -579,7 +576,7 @@ TEST_F(FakeLifecycleTest, StopEndsTheChildWhenTheMonitorsReadCannotBeCancelled) 
 TEST_F(FakeLifecycleTest, StopReportsATimedOutWait) {
   StartRunning();
   os_.FailNext(Op::kWaitForExit, 258);
-  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Answer::Kind::kSuccess);
   EXPECT_THAT(recorder_.Records(kTag), Contains("Managed process termination timeout"));
   ExpectIdleWithNothingOpen();
 }
@@ -606,7 +603,7 @@ TEST_F(FakeLifecycleTest, StrayThatCannotBeEndedIsReportedAndTheNextNameTried) {
 TEST_F(FakeLifecycleTest, StatusWithOwnChildAliveNeedsNoScan) {
   StartRunning();
   os_.ClearJournal();
-  Reply status = Call(*manager_, "get_vpn_status");
+  Answer status = Call(*manager_, "get_vpn_status");
   EXPECT_EQ(status.value, EncodableValue(true));
   EXPECT_THAT(os_.CallNames(), Not(Contains("SnapshotProcesses")));
   EXPECT_THAT(recorder_.ConsoleLines(), Contains("VpnManager: VPN状态检查 - 进程运行状态: true"));
@@ -642,4 +639,4 @@ TEST_F(FakeLifecycleTest, StatusWhenTheExitCodeCannotBeReadOrNoListCanBeTaken) {
 }
 
 }  // namespace
-}  // namespace lifecycle_test
+}  // namespace vpn_test

@@ -12,12 +12,16 @@
 
 #include "logging/native_logger.h"
 #include "logging/utf8_path.h"
-#include "tests/vpn_lifecycle/lifecycle_peer.h"
-#include "tests/vpn_lifecycle/lifecycle_support.h"
+#include "tests/support/build_layout.h"
+#include "tests/support/process_probe.h"
+#include "tests/support/scoped_process_os.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/standin_config.h"
+#include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
 #include "tests/vpn_lifecycle/output_recorder.h"
-#include "tests/vpn_lifecycle/process_probe.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -26,6 +30,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Clock = std::chrono::steady_clock;
+using velqa::testing::DescendantCanLeaveTheJob;
+using velqa::testing::IsProcessAlive;
+using velqa::testing::WaitUntilGone;
 
 constexpr char kTag[] = "VpnManager";
 constexpr char kOutputTag[] = "sing-box";
@@ -67,8 +74,8 @@ class RealLifecycleTest : public ::testing::Test {
 
   // Starts a child that must come up healthy.
   void StartHealthy(const std::string& standin_json) {
-    Reply reply = StartVpn(*manager_, Config(standin_json));
-    ASSERT_EQ(reply.kind, Reply::Kind::kSuccess) << reply.code << " " << reply.message;
+    Answer reply = StartVpn(*manager_, Config(standin_json));
+    ASSERT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
   }
 
   VpnManagerTestPeer peer() { return VpnManagerTestPeer(*manager_); }
@@ -92,17 +99,17 @@ TEST_F(RealLifecycleTest, HealthyChildRunsReportsAndStopsPromptly) {
       milliseconds(2000)));
 
   // Status with the own child alive: true, and no process list is taken.
-  Reply status = Call(*manager_, "get_vpn_status");
-  ASSERT_EQ(status.kind, Reply::Kind::kSuccess);
+  Answer status = Call(*manager_, "get_vpn_status");
+  ASSERT_EQ(status.kind, Answer::Kind::kSuccess);
   EXPECT_EQ(status.value, flutter::EncodableValue(true));
   EXPECT_EQ(os_.snapshots(), 0);
 
   // The child writes nothing, so the monitor sits in a read: the stop must
   // still not hang on it.
   auto before = Clock::now();
-  Reply stop = Call(*manager_, "stop_vpn");
+  Answer stop = Call(*manager_, "stop_vpn");
   auto took = Clock::now() - before;
-  EXPECT_EQ(stop.kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(stop.kind, Answer::Kind::kSuccess);
   EXPECT_FALSE(stop.value.has_value());
   EXPECT_LT(took, milliseconds(1500));
   EXPECT_TRUE(WaitUntilGone(pid, milliseconds(3000)));
@@ -148,8 +155,8 @@ TEST_F(RealLifecycleTest, EarlyExitCarriesTheWholeOutput) {
   text = text.substr(0, 2000);
   std::string escaped;
   for (char c : text) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
-  Reply reply = StartVpn(*manager_, Config(R"({"stdout": ")" + escaped + R"(", "exit_code": 1})"));
-  ASSERT_EQ(reply.kind, Reply::Kind::kError);
+  Answer reply = StartVpn(*manager_, Config(R"({"stdout": ")" + escaped + R"(", "exit_code": 1})"));
+  ASSERT_EQ(reply.kind, Answer::Kind::kError);
   EXPECT_EQ(reply.code, "PROCESS_TERMINATED_IMMEDIATELY");
   EXPECT_EQ(reply.message, kEarlyExitPrefix + text);
   EXPECT_FALSE(reply.has_details);
@@ -174,20 +181,20 @@ TEST_F(RealLifecycleTest, EarlyExitOutputIsCutAtAZeroByteWithinItsChunk) {
   // The child has ended before the first read, so the reads see 1023-byte
   // chunks: "head" + zero + the rest of chunk one is cut, chunk two is kept.
   std::string tail(1500, 'x');
-  Reply reply =
+  Answer reply =
       StartVpn(*manager_, Config(R"({"stdout": "head\u0000)" + tail + R"(", "exit_code": 3})"));
-  ASSERT_EQ(reply.kind, Reply::Kind::kError);
+  ASSERT_EQ(reply.kind, Answer::Kind::kError);
   EXPECT_EQ(reply.code, "PROCESS_TERMINATED_IMMEDIATELY");
   EXPECT_EQ(reply.message, kEarlyExitPrefix + std::string("head") + std::string(1505 - 1023, 'x'));
 }
 
 TEST_F(RealLifecycleTest, EarlyExitWithoutOutputAndAnUnreadableConfig) {
-  Reply silent = StartVpn(*manager_, Config(R"({"exit_code": 0})"));
+  Answer silent = StartVpn(*manager_, Config(R"({"exit_code": 0})"));
   EXPECT_EQ(silent.code, "PROCESS_TERMINATED_IMMEDIATELY");
   EXPECT_EQ(silent.message, kEarlyExitPrefix);
 
   // The stand-in refuses a configuration that is not JSON, as sing-box does.
-  Reply broken = StartVpn(*manager_, scratch_.Write("broken.json", "{not json"));
+  Answer broken = StartVpn(*manager_, scratch_.Write("broken.json", "{not json"));
   EXPECT_EQ(broken.code, "PROCESS_TERMINATED_IMMEDIATELY");
   EXPECT_THAT(broken.message, HasSubstr("FATAL[0000] decode config"));
   EXPECT_EQ(broken.message.rfind(kEarlyExitPrefix, 0), 0u);
@@ -205,7 +212,7 @@ TEST_P(EscapedDescendantTest, EarlyExitIsAnsweredAtOnce) {
   // The descendant holds the pipe's write end for 20 s; the child ends
   // after 50 ms.
   auto before = Clock::now();
-  Reply reply =
+  Answer reply =
       StartVpn(*manager_, Config(R"({"stdout": "FATAL[0000] start inbound\n",)"
                                  R"( "escape_child_ms": 20000, "exit_after_ms": 50,)"
                                  R"( "escape_child_writes": )" +
@@ -243,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(HoldingTheOutput, EscapedDescendantTest, ::testing::Val
                          });
 
 TEST_F(RealLifecycleTest, BurstFarBeyondThePipeBufferIsDrainedAndTheChildKeepsRunning) {
-  const std::string done = scratch_.path() + "/burst done";
+  const std::string done = velqa::logging::Utf8FromPath(scratch_.path()) + "/burst done";
   ASSERT_NO_FATAL_FAILURE(
       StartHealthy(R"({"burst_bytes": 67108864, "done_file": )" + JsonString(done) + "}"));
   // The stand-in creates the file only after its last byte went into the pipe.
@@ -253,7 +260,7 @@ TEST_F(RealLifecycleTest, BurstFarBeyondThePipeBufferIsDrainedAndTheChildKeepsRu
   }
   ASSERT_TRUE(std::filesystem::exists(velqa::logging::PathFromUtf8(done)));
   EXPECT_TRUE(IsProcessAlive(peer().process_id()));
-  Reply status = Call(*manager_, "get_vpn_status");
+  Answer status = Call(*manager_, "get_vpn_status");
   EXPECT_EQ(status.value, flutter::EncodableValue(true));
   Call(*manager_, "stop_vpn");
   // The flood was thinned in the log, and the log says by how much.
@@ -283,13 +290,13 @@ TEST_F(RealLifecycleTest, ChildEndingWhileRunningIsNoticedPromptly) {
   EXPECT_EQ(*(at + 1), "Log monitor thread stopped");
   // The manager still counts itself Running until status or stop looks.
   EXPECT_TRUE(peer().is_running());
-  Reply status = Call(*manager_, "get_vpn_status");
+  Answer status = Call(*manager_, "get_vpn_status");
   EXPECT_EQ(status.value, flutter::EncodableValue(false));
   EXPECT_FALSE(peer().is_running());
   EXPECT_FALSE(peer().has_process_handle());
   EXPECT_EQ(peer().process_id(), 0u);
   EXPECT_TRUE(peer().has_job());  // until the next stop or start
-  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Answer::Kind::kSuccess);
   EXPECT_FALSE(peer().has_job());
 }
 
@@ -308,7 +315,7 @@ TEST_F(RealLifecycleTest, SecondStartEndsTheFirstChild) {
       "Previous sing-box process handles and Job Object closed",
       "Waiting for log monitor thread to finish...", "Job Object created successfully"};
   EXPECT_EQ(Only(From(recorder_.Records(kTag), ending), wanted), wanted);
-  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(Call(*manager_, "stop_vpn").kind, Answer::Kind::kSuccess);
   EXPECT_TRUE(WaitUntilGone(second, milliseconds(3000)));
 }
 
@@ -322,8 +329,8 @@ TEST_F(RealLifecycleTest, StrayCleanupEndsExactNamesOnly) {
   vpn_os::ProcessInfo other_case = os_.StartStray(procs / "case" / "Sing-Box.exe", config);
   ASSERT_TRUE(stray1.process && stray2.process && other_case.process);
 
-  Reply stop = Call(*manager_, "stop_vpn");
-  EXPECT_EQ(stop.kind, Reply::Kind::kSuccess);
+  Answer stop = Call(*manager_, "stop_vpn");
+  EXPECT_EQ(stop.kind, Answer::Kind::kSuccess);
   // Reap our own strays so that they leave the process list.
   os_.WaitForExit(stray1.process.get(), milliseconds(3000));
   os_.WaitForExit(stray2.process.get(), milliseconds(3000));
@@ -380,8 +387,8 @@ TEST_F(RealLifecycleTest, ConfigPathWithChineseCharactersAndBlanks) {
   ScratchDir dir("velqa 配置 目录");
   const std::string config =
       dir.Write("节点 配置.json", StandinConfig(R"({"stdout": "config was read\n"})"));
-  Reply reply = StartVpn(*manager_, config);
-  ASSERT_EQ(reply.kind, Reply::Kind::kSuccess) << reply.code << " " << reply.message;
+  Answer reply = StartVpn(*manager_, config);
+  ASSERT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
   EXPECT_THAT(recorder_.ConsoleLines(), Contains("VpnManager: Config file exists: " + config));
   // The command line keeps its form: both paths quoted, nothing escaped.
   std::string executable;
@@ -397,4 +404,4 @@ TEST_F(RealLifecycleTest, ConfigPathWithChineseCharactersAndBlanks) {
 }
 
 }  // namespace
-}  // namespace lifecycle_test
+}  // namespace vpn_test

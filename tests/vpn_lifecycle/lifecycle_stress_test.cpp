@@ -10,16 +10,21 @@
 #include <vector>
 
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
-#include "tests/vpn_lifecycle/lifecycle_peer.h"
-#include "tests/vpn_lifecycle/lifecycle_support.h"
+#include "tests/support/build_layout.h"
+#include "tests/support/process_probe.h"
+#include "tests/support/scoped_process_os.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/standin_config.h"
+#include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
 #include "tests/vpn_lifecycle/output_recorder.h"
-#include "tests/vpn_lifecycle/process_probe.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 namespace {
 
 using std::chrono::milliseconds;
+using velqa::testing::IsProcessAlive;
+using velqa::testing::WaitUntilGone;
 
 TEST(LifecycleStressTest, StartStatusStopHammeringLeavesNoChild) {
   NativeLogger::GetInstance().Initialize();
@@ -39,20 +44,20 @@ TEST(LifecycleStressTest, StartStatusStopHammeringLeavesNoChild) {
                        : R"({"stdout": "up\n", "exit_after_ms": )" + std::to_string(lifetime) + "}";
       const std::string config =
           scratch.Write("c" + std::to_string(round) + ".json", StandinConfig(script));
-      Reply start = StartVpn(manager, config);
-      ASSERT_EQ(start.answers, 1);
-      if (start.kind == Reply::Kind::kSuccess) {
+      Answer start = StartVpn(manager, config);
+      ASSERT_EQ(start.count, 1);
+      if (start.kind == Answer::Kind::kSuccess) {
         children.push_back(VpnManagerTestPeer(manager).process_id());
       }
       for (int i = 0; i < 12; ++i) {
-        Reply status = Call(manager, "get_vpn_status");
-        ASSERT_EQ(status.answers, 1);
+        Answer status = Call(manager, "get_vpn_status");
+        ASSERT_EQ(status.count, 1);
         std::this_thread::sleep_for(milliseconds(15));
       }
       // Every other round goes straight into the next start (which ends a
       // child that still runs); the others stop first.
       if (round++ % 2 == 1) {
-        ASSERT_EQ(Call(manager, "stop_vpn").answers, 1);
+        ASSERT_EQ(Call(manager, "stop_vpn").count, 1);
       }
     }
   }  // the destructor ends the last child
@@ -64,23 +69,11 @@ TEST(LifecycleStressTest, HostKilledHardLeavesNoChild) {
   ScopedProcessOs os;
   ScratchDir scratch;
   const std::string config = scratch.Write("helper.json", StandinConfig(R"({"silent": true})"));
-#ifdef _WIN32
-  const std::filesystem::path helper = ExecutableDirectory() / "vpn_lifecycle_host_helper.exe";
-#else
-  const std::filesystem::path helper = ExecutableDirectory() / "vpn_lifecycle_host_helper";
-#endif
+  const std::filesystem::path helper =
+      ExecutableDirectory() / ProgramName("vpn_lifecycle_host_helper");
   vpn_os::PipeResult pipe = os.CreateOutputPipe();
   ASSERT_TRUE(pipe.ok());
-  vpn_os::HandleResult token = os.OpenOwnProcessToken();
-  vpn_os::HandleResult primary = os.DuplicatePrimaryToken(token.handle.get());
-  vpn_os::ProcessLaunch launch;
-  launch.executable = helper;
-  const std::string helper_text = velqa::logging::Utf8FromPath(helper);
-  launch.command_line = "\"" + helper_text + "\" \"" + config + "\"";
-  launch.argv = {helper_text, config};
-  launch.output = pipe.write_end.get();
-  launch.token = primary.handle.get();
-  vpn_os::ProcessResult host = os.StartProcess(launch);
+  vpn_os::ProcessResult host = os.StartProgram(helper, {config}, pipe.write_end.get());
   ASSERT_TRUE(host.ok()) << host.error;
   pipe.write_end.Reset();
 
@@ -116,4 +109,4 @@ TEST(LifecycleStressTest, HostKilledHardLeavesNoChild) {
 }
 
 }  // namespace
-}  // namespace lifecycle_test
+}  // namespace vpn_test

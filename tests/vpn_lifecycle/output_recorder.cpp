@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace lifecycle_test {
+namespace vpn_test {
 
 std::optional<std::string> RecordMessage(const std::string& line, const std::string& tag) {
   // "[2025-03-01 09:15:02.047] [INFO] [VpnManager] [I] message"
@@ -153,4 +153,4 @@ int OutputRecorder::CountRecords(const std::string& message, const std::string& 
   return count;
 }
 
-}  // namespace lifecycle_test
+}  // namespace vpn_test

@@ -17,7 +17,7 @@
 
 #include "tests/vpn_lifecycle/stdout_tap.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 
 struct OutputLine {
   std::string text;
@@ -71,6 +71,6 @@ class OutputRecorder {
 // the given tag, or nullopt when the line is no such record.
 std::optional<std::string> RecordMessage(const std::string& line, const std::string& tag);
 
-}  // namespace lifecycle_test
+}  // namespace vpn_test
 
 #endif  // VELQA_TESTS_VPN_LIFECYCLE_OUTPUT_RECORDER_H_

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace lifecycle_test {
+namespace vpn_test {
 
 class StdoutTap {
  public:
@@ -21,6 +21,6 @@ class StdoutTap {
   virtual void Restore() = 0;
 };
 
-}  // namespace lifecycle_test
+}  // namespace vpn_test
 
 #endif  // VELQA_TESTS_VPN_LIFECYCLE_STDOUT_TAP_H_

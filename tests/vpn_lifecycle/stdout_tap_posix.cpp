@@ -6,7 +6,7 @@
 
 #include "tests/vpn_lifecycle/stdout_tap.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 namespace {
 
 class PosixStdoutTap : public StdoutTap {
@@ -49,4 +49,4 @@ class PosixStdoutTap : public StdoutTap {
 
 std::unique_ptr<StdoutTap> StdoutTap::Divert() { return std::make_unique<PosixStdoutTap>(); }
 
-}  // namespace lifecycle_test
+}  // namespace vpn_test

@@ -6,7 +6,7 @@
 
 #include "tests/vpn_lifecycle/stdout_tap.h"
 
-namespace lifecycle_test {
+namespace vpn_test {
 namespace {
 
 class WinStdoutTap : public StdoutTap {
@@ -62,4 +62,4 @@ class WinStdoutTap : public StdoutTap {
 
 std::unique_ptr<StdoutTap> StdoutTap::Divert() { return std::make_unique<WinStdoutTap>(); }
 
-}  // namespace lifecycle_test
+}  // namespace vpn_test

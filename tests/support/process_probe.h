@@ -1,12 +1,12 @@
 // Whether a process still runs, as the system sees it (a zombie that only
 // waits to be reaped counts as ended).
-#ifndef VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_
-#define VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_
+#ifndef VELQA_TESTS_SUPPORT_PROCESS_PROBE_H_
+#define VELQA_TESTS_SUPPORT_PROCESS_PROBE_H_
 
 #include <chrono>
 #include <cstdint>
 
-namespace lifecycle_test {
+namespace velqa::testing {
 
 bool IsProcessAlive(std::uint32_t process_id);
 
@@ -18,6 +18,6 @@ bool WaitUntilGone(std::uint32_t process_id, std::chrono::milliseconds timeout);
 // outside the job keeps the child itself out of it.
 bool DescendantCanLeaveTheJob();
 
-}  // namespace lifecycle_test
+}  // namespace velqa::testing
 
-#endif  // VELQA_TESTS_VPN_LIFECYCLE_PROCESS_PROBE_H_
+#endif  // VELQA_TESTS_SUPPORT_PROCESS_PROBE_H_

@@ -1,10 +1,9 @@
 #include <fstream>
 #include <string>
-#include <thread>
 
-#include "tests/vpn_lifecycle/process_probe.h"
+#include "tests/support/process_probe.h"
 
-namespace lifecycle_test {
+namespace velqa::testing {
 
 bool IsProcessAlive(std::uint32_t process_id) {
   std::ifstream stat("/proc/" + std::to_string(process_id) + "/stat");
@@ -17,18 +16,9 @@ bool IsProcessAlive(std::uint32_t process_id) {
   return state != 'Z' && state != 'X';
 }
 
-bool WaitUntilGone(std::uint32_t process_id, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (IsProcessAlive(process_id)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 bool DescendantCanLeaveTheJob() {
   // setsid leaves the process group that the job ends.
   return true;
 }
 
-}  // namespace lifecycle_test
+}  // namespace velqa::testing

@@ -1,0 +1,39 @@
+#include "tests/vpn/transcript.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+namespace vpn_test {
+
+std::vector<std::string> Transcript(const std::function<void()>& action) {
+  testing::internal::CaptureStdout();
+  action();
+  const std::string output = testing::internal::GetCapturedStdout();
+  static const std::regex kRecord(
+      R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[INFO\] \[([^\]]*)\] \[I\] (.*)$)");
+  std::vector<std::string> lines;
+  std::istringstream stream(output);
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::smatch match;
+    if (std::regex_match(line, match, kRecord)) {
+      if (match[1] == "VpnManager") lines.push_back("R: " + match[2].str());
+    } else {
+      lines.push_back("C: " + line);
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> Records(const std::vector<std::string>& transcript) {
+  std::vector<std::string> records;
+  for (const std::string& line : transcript) {
+    if (line.rfind("R: ", 0) == 0) records.push_back(line.substr(3));
+  }
+  return records;
+}
+
+}  // namespace vpn_test
