@@ -15,6 +15,8 @@
 #include <string_view>
 #include <utility>
 
+#include "vpn/vpn_limits.h"
+
 namespace velqa::vpn {
 
 // The tag of log records that carry sing-box's own output.
@@ -30,7 +32,7 @@ std::string CleanOutputLine(std::string_view line);
 // kMaxLine bytes so a child that never ends a line cannot grow memory.
 class OutputLineSplitter {
  public:
-  static constexpr size_t kMaxLine = 64 * 1024;
+  static constexpr size_t kMaxLine = kMaxOutputLine;
   using LineSink = std::function<void(std::string_view line)>;
 
   explicit OutputLineSplitter(LineSink sink) : sink_(std::move(sink)) {}

@@ -11,6 +11,7 @@
 
 #include "vpn/os/vpn_os.h"
 #include "vpn/os/wide_text_win.h"
+#include "vpn/vpn_limits.h"
 
 namespace vpn_os {
 namespace {
@@ -64,7 +65,7 @@ bool IsNotFoundError(DWORD error) {
 // CancelSynchronousIo on the reading thread, and only while the read is
 // pending. So the reader publishes that it is inside a read, and Cancel
 // repeats the cancellation until the reader has left it, for at most
-// kCancelLimit; a reader that has not yet entered sees the cancelled flag and
+// kReadCancelLimit; a reader that has not yet entered sees the cancelled flag and
 // does not enter. The handle to the reading thread is a duplicate of the
 // thread's own pseudo-handle, taken before its first read and closed only
 // with this object, so it is valid for as long as the thread can be reading.
@@ -72,7 +73,7 @@ class WinReadCancellation final : public ReadCancellation {
  public:
   bool Cancel() override {
     cancelled_.store(true);
-    const ULONGLONG deadline = ::GetTickCount64() + kCancelLimit.count();
+    const ULONGLONG deadline = ::GetTickCount64() + velqa::vpn::kReadCancelLimit.count();
     while (in_read_.load()) {
       if (::GetTickCount64() >= deadline) return false;
       if (reader_thread_.get() != nullptr) CancelSynchronousIo(reader_thread_.get());
