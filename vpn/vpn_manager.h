@@ -139,6 +139,7 @@ class VpnManager {
     std::string message;
   };
   using StepOutcome = std::optional<StartFailure>;
+  // The answer when the child cannot be started, or cannot be kept.
   static StartFailure ProcessStartFailed();
   // The whole sequence; nothing means the child runs and is monitored.
   StepOutcome StartSingBox(const MethodCall& call);

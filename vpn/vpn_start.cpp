@@ -38,7 +38,6 @@ bool FileFound(vpn_os::VpnOs& os, const std::string& utf8_path, const char* what
 
 }  // namespace
 
-// The answer when the child cannot be started, or cannot be kept.
 VpnManager::StartFailure VpnManager::ProcessStartFailed() {
   return {"PROCESS_START_FAILED", "Failed to start process with elevated privileges"};
 }
