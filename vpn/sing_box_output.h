@@ -26,6 +26,10 @@ inline constexpr char kSingBoxOutputTag[] = "sing-box";
 // such as colours "ESC[31m", OSC up to BEL or ESC\, and two-byte escapes).
 std::string CleanOutputLine(std::string_view line);
 
+// One line of sing-box's output into the log: cleaned, then an Info record
+// with the tag kSingBoxOutputTag unless nothing is left of it.
+void LogOutputLine(std::string_view line);
+
 // Cuts a byte stream into lines ending at a line feed (the line feed is not
 // part of the line). A chunk counts only up to its first zero byte, as the
 // pipe carries text. A line longer than kMaxLine is handed on in pieces of

@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "logging/native_logger.h"
 #include "vpn/sing_box_output.h"
 #include "vpn/vpn_limits.h"
 #include "vpn/vpn_manager.h"
@@ -39,10 +38,7 @@ std::string VpnManager::CollectEarlyExitOutput() {
   using velqa::vpn::kEarlyExitChunk;
   using velqa::vpn::kEarlyExitOutputLimit;
   std::string output;
-  velqa::vpn::OutputLineSplitter lines([](std::string_view line) {
-    std::string text = velqa::vpn::CleanOutputLine(line);
-    if (!text.empty()) NativeLogger::GetInstance().Info(text, velqa::vpn::kSingBoxOutputTag);
-  });
+  velqa::vpn::OutputLineSplitter lines(velqa::vpn::LogOutputLine);
   char buffer[kEarlyExitChunk + 1];
   // The child has ended, but a process it started outside its job (or its
   // process group) may still hold the pipe open, for as long as it lives:

@@ -10,7 +10,6 @@
 #include <span>
 #include <string>
 
-#include "logging/native_logger.h"
 #include "vpn/sing_box_output.h"
 #include "vpn/vpn_limits.h"
 #include "vpn/vpn_manager.h"
@@ -18,11 +17,6 @@
 namespace {
 
 using velqa::vpn::LineBudget;
-
-void LogChildLine(std::string_view line) {
-  std::string text = velqa::vpn::CleanOutputLine(line);
-  if (!text.empty()) NativeLogger::GetInstance().Info(text, velqa::vpn::kSingBoxOutputTag);
-}
 
 // The child's output on its way into the log: cut into lines and thinned by
 // the line budget, with the lines left out counted and reported.
@@ -36,7 +30,7 @@ class ChildOutputLog {
         lines_([this](std::string_view line) {
           if (budget_.Take(chunk_time_)) {
             ReportSkipped();
-            LogChildLine(line);
+            velqa::vpn::LogOutputLine(line);
           }
         }) {}
   // The splitter's sink refers to this object.
@@ -67,7 +61,7 @@ class ChildOutputLog {
   // of lines left out.
   void Flush() {
     std::string last = lines_.TakePending();
-    if (!last.empty()) LogChildLine(last);
+    if (!last.empty()) velqa::vpn::LogOutputLine(last);
     ReportSkipped();
   }
 
