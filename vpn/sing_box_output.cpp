@@ -5,6 +5,8 @@
 #include <iterator>
 #include <utility>
 
+#include "logging/native_logger.h"
+
 namespace velqa::vpn {
 namespace {
 
@@ -81,6 +83,11 @@ std::string CleanOutputLine(std::string_view line) {
     i = escape + EscapeLength(line, escape);
   }
   return out;
+}
+
+void LogOutputLine(std::string_view line) {
+  std::string text = CleanOutputLine(line);
+  if (!text.empty()) NativeLogger::GetInstance().Info(text, kSingBoxOutputTag);
 }
 
 void OutputLineSplitter::Append(const char* data, size_t size) {

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <utility>
 
+#include "vpn/vpn_limits.h"
+
 namespace velqa::vpn {
 
 // The tag of log records that carry sing-box's own output.
@@ -24,13 +26,17 @@ inline constexpr char kSingBoxOutputTag[] = "sing-box";
 // such as colours "ESC[31m", OSC up to BEL or ESC\, and two-byte escapes).
 std::string CleanOutputLine(std::string_view line);
 
+// One line of sing-box's output into the log: cleaned, then an Info record
+// with the tag kSingBoxOutputTag unless nothing is left of it.
+void LogOutputLine(std::string_view line);
+
 // Cuts a byte stream into lines ending at a line feed (the line feed is not
 // part of the line). A chunk counts only up to its first zero byte, as the
 // pipe carries text. A line longer than kMaxLine is handed on in pieces of
 // kMaxLine bytes so a child that never ends a line cannot grow memory.
 class OutputLineSplitter {
  public:
-  static constexpr size_t kMaxLine = 64 * 1024;
+  static constexpr size_t kMaxLine = kMaxOutputLine;
   using LineSink = std::function<void(std::string_view line)>;
 
   explicit OutputLineSplitter(LineSink sink) : sink_(std::move(sink)) {}

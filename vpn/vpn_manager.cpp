@@ -2,7 +2,6 @@
 // VpnManager, and the check_tun_driver handler.
 #include "vpn/vpn_manager.h"
 
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <utility>
@@ -13,7 +12,6 @@
 namespace {
 
 constexpr char kLogTag[] = "VpnManager";
-constexpr std::chrono::milliseconds kChildExitWait{3000};
 
 }  // namespace
 
@@ -23,15 +21,7 @@ VpnManager::VpnManager(vpn_os::VpnOs& os) : os_(os) {}
 
 VpnManager::~VpnManager() {
   StopLogMonitor();
-  if (is_running_.load()) {
-    if (process_info_.process) {
-      os_.Terminate(process_info_.process.get(), 0);
-      os_.WaitForExit(process_info_.process.get(), kChildExitWait);
-      process_info_.CloseHandles();
-    }
-    job_object_.Reset();
-    is_running_.store(false);
-  }
+  EndOwnChild(ChildTeardown{});
   UnloadWinTun();
   log_monitor_thread_.reset();
   channel_.reset();

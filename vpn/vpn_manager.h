@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -100,6 +101,29 @@ class VpnManager {
  private:
   friend class VpnManagerTestPeer;
 
+  // --- Ending the own child (platform thread) ---
+  // How one caller ends the child: what it says, and what else it closes.
+  // Empty texts are not written.
+  struct ChildTeardown {
+    // When set, the child's exit code is asked first, and a child that has
+    // already ended is only recorded with this text, not terminated.
+    std::string already_ended;
+    std::string before_terminate;  // record before the terminate
+    std::string exited;            // record: the child ended within the wait
+    std::string timed_out;         // record: it did not
+    // A failed terminate is written as a console line and not waited on;
+    // otherwise the wait is made anyway.
+    bool report_terminate_failure = false;
+    // Kill-on-close: closing the job also ends whatever the child left in it.
+    bool close_job = true;
+  };
+  // Terminates the own child, waits at most kChildExitWait, closes its
+  // handles and clears the record (under process_mutex_), then the job if
+  // asked. False, doing nothing, when no child is held.
+  bool EndOwnChild(const ChildTeardown& teardown);
+  // Closes the monitor's read cancellation and both pipe ends.
+  void CloseOutputCapture();
+
   // --- sing-box lifecycle helpers (platform thread unless noted) ---
   // A new start_vpn while the own child runs: ends that child (terminate,
   // wait at most 3000 ms), closes its handles and job, stops the monitor.
@@ -107,14 +131,49 @@ class VpnManager {
   // A started child whose monitor thread cannot be created: ended, and
   // everything start_vpn created is closed.
   void AbandonStartedChild();
+
+  // --- start_vpn, step by step; a step that fails has closed what it
+  // created and gives the Error to answer ---
+  struct StartFailure {
+    std::string code;
+    std::string message;
+  };
+  using StepOutcome = std::optional<StartFailure>;
+  // The answer when the child cannot be started, or cannot be kept.
+  static StartFailure ProcessStartFailed();
+  // The whole sequence; nothing means the child runs and is monitored.
+  StepOutcome StartSingBox(const MethodCall& call);
+  // The call names an existing configuration file (UTF-8 path).
+  StepOutcome ValidateStartArguments(const MethodCall& call, std::string& config_path);
+  // sing-box's executable is found and exists.
+  StepOutcome LocateSingBox(std::string& executable);
+  // The job (kill-on-close) and the output pipe exist.
+  StepOutcome CreateJobAndPipe();
+  // The child runs, suspended no longer, inside the job.
+  StepOutcome LaunchChild(const std::string& executable, const std::string& config_path);
+  // Starts it with a duplicate of the host's token; the tokens are closed
+  // when this returns.
+  StepOutcome StartWithHostToken(vpn_os::ProcessLaunch& launch, vpn_os::ProcessInfo& child);
+  // The child survived its first second; otherwise its output is the answer.
+  StepOutcome CheckStability();
+  // The child ended within the stability wait: its output is read and its
+  // handles are closed.
+  StartFailure ReleaseEarlyExitedChild(bool exit_code_known);
+  // The monitor thread takes over the child's output.
+  StepOutcome HandOverToMonitor();
   // The stability check: until the child ends, at most one second.
   void WaitForStability();
   // Early-exit path: everything the ended child wrote, read to the end of
   // the pipe, or for at most two seconds when something else holds it open.
   std::string CollectEarlyExitOutput();
+
+  // --- The output monitor ---
   // The monitor's loop (monitor thread); LogMonitorThread adds the guard
   // that keeps exceptions inside the thread.
   void RunLogMonitor();
+  // Monitor thread, when the pipe had nothing: waits a moment (less when a
+  // stop comes) and tells whether the child has ended meanwhile.
+  bool ChildEndedAfterIdleWait();
   // StopLogMonitor, when the monitor's pending read cannot be cancelled:
   // ends the own child so that the pipe breaks.
   void EndChildToBreakOutputPipe();

@@ -3,32 +3,82 @@
 // and notices when the child has ended. StopLogMonitor ends it promptly even
 // while the child writes nothing: the pending read is cancelled and the idle
 // wait is woken.
-#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <span>
 #include <string>
 
-#include "logging/native_logger.h"
 #include "vpn/sing_box_output.h"
+#include "vpn/vpn_limits.h"
 #include "vpn/vpn_manager.h"
 
 namespace {
 
-// One read fills at most this much of a buffer one byte larger, so a
-// terminating zero always fits.
-constexpr size_t kReadSize = 4095;
-constexpr std::chrono::milliseconds kIdlePoll{100};
-// A child that floods its output gets its first lines logged, then about
-// this many per second; the rest is counted and reported.
-constexpr double kLoggedLinesPerSecond = 200;
-constexpr double kLoggedLinesBurst = 2000;
-constexpr int kFloodChunksPerClockReading = 16;
+using velqa::vpn::LineBudget;
 
-void LogChildLine(std::string_view line) {
-  std::string text = velqa::vpn::CleanOutputLine(line);
-  if (!text.empty()) NativeLogger::GetInstance().Info(text, velqa::vpn::kSingBoxOutputTag);
-}
+// The child's output on its way into the log: cut into lines and thinned by
+// the line budget, with the lines left out counted and reported.
+class ChildOutputLog {
+ public:
+  using Record = void (*)(const std::string& message);
+
+  explicit ChildOutputLog(Record record)
+      : record_(record),
+        budget_(velqa::vpn::kLoggedLinesPerSecond, velqa::vpn::kLoggedLinesBurst),
+        lines_([this](std::string_view line) {
+          if (budget_.Take(chunk_time_)) {
+            ReportSkipped();
+            velqa::vpn::LogOutputLine(line);
+          }
+        }) {}
+  // The splitter's sink refers to this object.
+  ChildOutputLog(const ChildOutputLog&) = delete;
+  ChildOutputLog& operator=(const ChildOutputLog&) = delete;
+
+  // One chunk of the pipe; its lines arrived together, so one clock reading
+  // serves them all.
+  void Append(const char* data, std::size_t size) {
+    // In a flood whose budget is spent, the lines of a chunk are only
+    // counted, not cut out one by one, and the clock (slow to read on some
+    // machines) is read only every few chunks: a line's worth of budget
+    // accrues in 5 ms, and those chunks arrive in far less. So the drain
+    // keeps pace with the child.
+    if (!flooding_ || ++chunks_since_clock_ >= velqa::vpn::kFloodChunksPerClockReading) {
+      chunk_time_ = LineBudget::Clock::now();
+      chunks_since_clock_ = 0;
+    }
+    flooding_ = budget_.Exhausted(chunk_time_);
+    if (flooding_) {
+      budget_.CountSkipped(lines_.Skip(data, size));
+    } else {
+      lines_.Append(data, size);
+    }
+  }
+
+  // Before the last records: the child's unfinished last line and the count
+  // of lines left out.
+  void Flush() {
+    std::string last = lines_.TakePending();
+    if (!last.empty()) velqa::vpn::LogOutputLine(last);
+    ReportSkipped();
+  }
+
+ private:
+  void ReportSkipped() {
+    if (std::uint64_t skipped = budget_.TakeSkipped()) {
+      record_(std::to_string(skipped) + " lines of sing-box output not logged (output too fast)");
+    }
+  }
+
+  Record record_;
+  LineBudget budget_;
+  LineBudget::Clock::time_point chunk_time_;
+  velqa::vpn::OutputLineSplitter lines_;
+  bool flooding_ = false;
+  int chunks_since_clock_ = 0;
+};
 
 }  // namespace
 
@@ -47,72 +97,37 @@ void VpnManager::RunLogMonitor() {
   LogRecord("Log monitor thread started");
   output_write_pipe_.Reset();
 
-  velqa::vpn::LineBudget budget(kLoggedLinesPerSecond, kLoggedLinesBurst);
-  auto report_skipped = [&budget] {
-    if (std::uint64_t skipped = budget.TakeSkipped()) {
-      LogRecord(std::to_string(skipped) + " lines of sing-box output not logged (output too fast)");
-    }
-  };
-  // One clock reading per chunk: the lines of a chunk arrived together.
-  velqa::vpn::LineBudget::Clock::time_point chunk_time;
-  velqa::vpn::OutputLineSplitter lines([&](std::string_view line) {
-    if (budget.Take(chunk_time)) {
-      report_skipped();
-      LogChildLine(line);
-    }
-  });
-  // Before the last records: the child's unfinished last line and the count
-  // of lines left out.
-  auto flush = [&] {
-    std::string last = lines.TakePending();
-    if (!last.empty()) LogChildLine(last);
-    report_skipped();
-  };
-
-  char buffer[kReadSize + 1];
-  bool flooding = false;
-  int chunks_since_clock = 0;
+  ChildOutputLog output_log(&LogRecord);
+  char buffer[velqa::vpn::kMonitorReadSize + 1];
   bool stop = stop_log_monitor_.load();
   while (!stop) {
     if (!output_read_pipe_) break;
-    vpn_os::ReadResult read = os_.Read(output_read_pipe_.get(), std::span<char>(buffer, kReadSize),
-                                       log_monitor_read_cancellation_.get());
+    vpn_os::ReadResult read =
+        os_.Read(output_read_pipe_.get(), std::span<char>(buffer, velqa::vpn::kMonitorReadSize),
+                 log_monitor_read_cancellation_.get());
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
-      // In a flood whose budget is spent, the lines of a chunk are only
-      // counted, not cut out one by one, and the clock (slow to read on some
-      // machines) is read only every few chunks: a line's worth of budget
-      // accrues in 5 ms, and those chunks arrive in far less. So the drain
-      // keeps pace with the child.
-      if (!flooding || ++chunks_since_clock >= kFloodChunksPerClockReading) {
-        chunk_time = velqa::vpn::LineBudget::Clock::now();
-        chunks_since_clock = 0;
-      }
-      flooding = budget.Exhausted(chunk_time);
-      if (flooding) {
-        budget.CountSkipped(lines.Skip(buffer, read.bytes));
-      } else {
-        lines.Append(buffer, read.bytes);
-      }
-    } else if (!read.cancelled) {
-      // Nothing to read: the writers are gone. Look again in a moment,
-      // unless a stop comes first, and end once the child has ended.
-      std::unique_lock<std::mutex> lock(process_mutex_);
-      log_monitor_wake_.wait_for(lock, kIdlePoll, [this] { return stop_log_monitor_.load(); });
-      if (!stop_log_monitor_.load() && is_running_.load() && process_info_.process) {
-        vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
-        if (exit_code.ok && exit_code.exit_code != vpn_os::kStillActive) {
-          lock.unlock();
-          flush();
-          LogRecord("sing-box process terminated, stopping log monitor");
-          break;
-        }
-      }
+      output_log.Append(buffer, read.bytes);
+    } else if (!read.cancelled && ChildEndedAfterIdleWait()) {
+      output_log.Flush();
+      LogRecord("sing-box process terminated, stopping log monitor");
+      break;
     }
     stop = stop_log_monitor_.load();
   }
-  flush();
+  output_log.Flush();
   LogRecord("Log monitor thread stopped");
+}
+
+bool VpnManager::ChildEndedAfterIdleWait() {
+  // Nothing to read: the writers are gone. Look again in a moment, unless a
+  // stop comes first, and end once the child has ended.
+  std::unique_lock<std::mutex> lock(process_mutex_);
+  log_monitor_wake_.wait_for(lock, velqa::vpn::kMonitorIdlePoll,
+                             [this] { return stop_log_monitor_.load(); });
+  if (stop_log_monitor_.load() || !is_running_.load() || !process_info_.process) return false;
+  vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
+  return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;
 }
 
 void VpnManager::StopLogMonitor() {
@@ -133,9 +148,7 @@ void VpnManager::StopLogMonitor() {
     log_monitor_thread_.reset();
     LogRecord("Log monitor thread finished");
   }
-  log_monitor_read_cancellation_.reset();
-  output_read_pipe_.Reset();
-  output_write_pipe_.Reset();
+  CloseOutputCapture();
   LogRecord("Log monitor stopped");
 }
 

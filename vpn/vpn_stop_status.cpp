@@ -1,7 +1,6 @@
 // stop_vpn and get_vpn_status: ending the own child together with stray
 // sing-box processes, and telling the Dart side whether sing-box runs.
 // Image names are compared exactly, letter case included.
-#include <chrono>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -10,7 +9,6 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds kChildExitWait{3000};
 // Tried in this order by the stray cleanup; the last two are the names that
 // discovery finds beside the executable.
 constexpr const char* kStrayImageNames[] = {"sing-box.exe", "sing-box-amd64.exe",
@@ -28,22 +26,14 @@ void VpnManager::StopVpn(ResultPtr result) {
   LogRecord("Stopping VPN...");
   StopLogMonitor();
 
-  if (is_running_.load() && process_info_.process) {
-    LogRecord("Terminating managed process...");
-    vpn_os::Status terminated = os_.Terminate(process_info_.process.get(), 0);
-    if (terminated) {
-      vpn_os::WaitResult wait = os_.WaitForExit(process_info_.process.get(), kChildExitWait);
-      LogRecord(wait.outcome == vpn_os::WaitOutcome::kExited
-                    ? "Managed process terminated successfully"
-                    : "Managed process termination timeout");
-    } else {
-      ConsoleLine("VpnManager: Failed to terminate managed process, error: " +
-                  std::to_string(terminated.error));
-    }
-    std::lock_guard<std::mutex> lock(process_mutex_);
-    process_info_.Clear();
-    is_running_.store(false);
-  }
+  ChildTeardown stop;
+  stop.before_terminate = "Terminating managed process...";
+  stop.exited = "Managed process terminated successfully";
+  stop.timed_out = "Managed process termination timeout";
+  stop.report_terminate_failure = true;
+  // The job stays until the stray processes are dealt with.
+  stop.close_job = false;
+  EndOwnChild(stop);
 
   for (const char* name : kStrayImageNames) {
     if (TerminateProcessesByName(name)) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <exception>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -437,6 +438,53 @@ TEST_F(FakeLifecycleTest, InvalidSecondStartLeavesTheRunningChildAlone) {
   EXPECT_TRUE(os_.ProcessRuns(child));
   EXPECT_TRUE(peer().is_running());
 }
+
+// How the first child ends when a second start comes, and what the start
+// says about it.
+struct RestartCase {
+  const char* name;
+  std::optional<Op> failing;  // made to fail once; none: the child has ended
+  const char* said;           // the record, or the console line, it writes
+  bool on_console;
+  const char* never_called;  // journal line of a call it must not make
+};
+
+void PrintTo(const RestartCase& c, std::ostream* out) { *out << c.name; }
+
+class RestartTest : public FakeLifecycleTest, public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(RestartTest, EndsOrReleasesTheFirstChildAndSaysHow) {
+  const RestartCase& c = GetParam();
+  const std::uint32_t first = StartRunning();
+  if (c.failing) {
+    os_.FailNext(*c.failing, *c.failing == Op::kWaitForExit ? 258 : vpn_test::kErrorAccessDenied);
+  } else {
+    os_.EndChild(first, 1);
+  }
+  os_.ClearJournal();
+  const std::uint32_t second = StartRunning();
+  EXPECT_FALSE(os_.ProcessRuns(first));
+  EXPECT_TRUE(os_.ProcessRuns(second));
+  EXPECT_THAT(c.on_console ? recorder_.ConsoleLines() : recorder_.Records(kTag), Contains(c.said));
+  EXPECT_THAT(recorder_.Records(kTag),
+              Contains("Previous sing-box process handles and Job Object closed"));
+  EXPECT_THAT(os_.Journal(), Contains("Close job#1"));
+  if (*c.never_called) {
+    EXPECT_THAT(os_.Journal(), Not(Contains(c.never_called)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FirstChild, RestartTest,
+    ::testing::Values(RestartCase{"AlreadyEnded", std::nullopt,
+                                  "Previous sing-box process (PID: 4000) has already ended", false,
+                                  "Terminate process#1 0"},
+                      RestartCase{"CannotBeEnded", Op::kTerminate,
+                                  "VpnManager: Failed to terminate managed process, error: 5", true,
+                                  "WaitForExit process#1 3000"},
+                      RestartCase{"SlowToEnd", Op::kWaitForExit,
+                                  "Previous sing-box process termination timeout", false, ""}),
+    [](const ::testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
 
 // --- The monitor ---
 

@@ -212,14 +212,11 @@ struct PathExistsResult {
 // number of times. The reading thread must not outlive this object.
 class ReadCancellation {
  public:
-  // How long Cancel waits for a pending read to end.
-  static constexpr std::chrono::milliseconds kCancelLimit{500};
-
   virtual ~ReadCancellation() = default;
   // True when no read is pending any more, or none will start. False when a
-  // pending read was still inside the system kCancelLimit after the request
-  // (the cancellation did not reach it); the caller must then break the pipe
-  // some other way, for example by ending its writer.
+  // pending read was still inside the system velqa::vpn::kReadCancelLimit
+  // after the request (the cancellation did not reach it); the caller must
+  // then break the pipe some other way, for example by ending its writer.
   virtual bool Cancel() = 0;
   virtual bool IsCancelled() const = 0;
 };
