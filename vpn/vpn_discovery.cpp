@@ -10,14 +10,14 @@
 #include <string>
 #include <system_error>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "vpn/vpn_manager.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using velqa::logging::PathFromUtf8;
-using velqa::logging::Utf8FromPath;
+using velqa::base::PathFromUtf8;
+using velqa::base::Utf8FromPath;
 
 // The standard library's exists test, but through VpnOs: absent for the
 // platform's not-found errors, a file-system error for any other failure.
@@ -108,8 +108,8 @@ std::string VpnManager::GetWinTunDllPath() {
   // The library is loaded into this process, so it must match the process's
   // own architecture, which differs from the machine's under emulation.
   const std::string architecture = ArchitectureName(os_.ProcessArchitecture());
-  const fs::path path = executable.path.parent_path() / "wintun" /
-                        PathFromUtf8("wintun_" + architecture + ".dll");
+  const fs::path path =
+      executable.path.parent_path() / "wintun" / PathFromUtf8("wintun_" + architecture + ".dll");
   const std::string text = Utf8FromPath(path);
   ConsoleLine("VpnManager: Expected WinTun path: " + text);
   if (ExistsOrThrow(os_, path)) return text;

@@ -9,8 +9,9 @@
 #include <utility>
 #include <variant>
 
+#include "base/utf16_text.h"
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "vpn/sing_box_output.h"
 #include "vpn/vpn_manager.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-using velqa::logging::PathFromUtf8;
+using velqa::base::PathFromUtf8;
 
 constexpr std::chrono::milliseconds kStabilityWait{1000};
 constexpr std::chrono::milliseconds kChildExitWait{3000};
@@ -68,7 +69,7 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
   ConsoleLine("VpnManager: Starting VPN with config: " + *config_path);
   // Text that is not UTF-8 names no file the host could open (on Windows it
   // cannot even become a wide path), so it is not found, on every system.
-  if (!velqa::logging::IsValidUtf8(*config_path)) {
+  if (!velqa::base::IsValidUtf8(*config_path)) {
     LogRecord("Configuration path is not valid UTF-8");
     result->Error("CONFIG_NOT_FOUND", "Configuration file not found");
     return;

@@ -29,9 +29,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd_posix.h"
+#include "base/utf8_path.h"
 #include "channel/method_call.h"
 #include "channel/method_result.h"
-#include "logging/utf8_path.h"
 #include "tests/support/forwarding_vpn_os.h"
 #include "vpn/os/vpn_os.h"
 #include "vpn/vpn_manager.h"
@@ -111,19 +112,16 @@ class QuietStdout {
  public:
   QuietStdout() {
     std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    close(null);
+    const velqa::base::UniqueFd null(open("/dev/null", O_WRONLY));
+    dup2(null.get(), STDOUT_FILENO);
   }
   ~QuietStdout() {
     std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
+    dup2(saved_.get(), STDOUT_FILENO);
   }
 
  private:
-  int saved_;
+  velqa::base::UniqueFd saved_{dup(STDOUT_FILENO)};
 };
 
 struct Scratch {

@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "channel/binary_messenger.h"
 #include "channel/encodable_value.h"
 #include "channel/method_call.h"
 #include "channel/standard_method_codec.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/vpn/vpn_test_util.h"
 #include "vpn/vpn_manager.h"
@@ -55,11 +55,10 @@ class RecordingMessenger : public flutter::BinaryMessenger {
                                                const std::vector<uint8_t>& message) {
     std::vector<uint8_t> reply_bytes;
     int replies = 0;
-    handlers.at(channel)(message.data(), message.size(),
-                         [&](const uint8_t* reply, size_t size) {
-                           ++replies;
-                           if (reply != nullptr) reply_bytes.assign(reply, reply + size);
-                         });
+    handlers.at(channel)(message.data(), message.size(), [&](const uint8_t* reply, size_t size) {
+      ++replies;
+      if (reply != nullptr) reply_bytes.assign(reply, reply + size);
+    });
     return {reply_bytes, replies};
   }
 
@@ -183,8 +182,7 @@ TEST_F(VpnManagerTest, RegisteringTwiceLeavesOneChannelWithTheLaterHandler) {
   manager.RegisterMethodChannelDirect(&messenger);
   manager.RegisterMethodChannelDirect(&messenger);
 
-  EXPECT_EQ(messenger.installs,
-            (Strings{VpnManager::kChannelName, VpnManager::kChannelName}));
+  EXPECT_EQ(messenger.installs, (Strings{VpnManager::kChannelName, VpnManager::kChannelName}));
   EXPECT_EQ(messenger.handlers.size(), 1u);
   ASSERT_TRUE(VpnManagerTestPeer::HasChannel(manager));
   // The handler installed last reaches this manager.
@@ -221,12 +219,11 @@ TEST_F(VpnManagerTest, DestroyingARunningManagerEndsTheChildThenReleasesWinTun) 
   EXPECT_EQ(os_.Journal(),
             (Strings{"Terminate process#1 0", "WaitForExit process#1 3000", "Close process#1",
                      "Close thread#1", "Close job#1",
-                     "ReleaseModule " + velqa::logging::Utf8FromPath(
-                                            fs::path("/velqa/wintun/wintun_x64.dll")
-                                                .lexically_normal())}));
-  EXPECT_EQ(transcript,
-            (Strings{"R: Stopping log monitor...", "R: Log monitor stopped",
-                     "R: Unloading WinTun library...", "R: WinTun library unloaded"}));
+                     "ReleaseModule " +
+                         velqa::base::Utf8FromPath(
+                             fs::path("/velqa/wintun/wintun_x64.dll").lexically_normal())}));
+  EXPECT_EQ(transcript, (Strings{"R: Stopping log monitor...", "R: Log monitor stopped",
+                                 "R: Unloading WinTun library...", "R: WinTun library unloaded"}));
   EXPECT_EQ(os_.OpenHandleCount(), 0u);
   EXPECT_EQ(os_.LoadedModules(), 0);
 }

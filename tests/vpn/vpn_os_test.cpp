@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/vpn/vpn_test_util.h"
 #include "vpn/os/vpn_os.h"
 
@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 using vpn_os::PathState;
 
 #ifdef _WIN32
-constexpr vpn_os::OsErrorCode kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
+constexpr vpn_os::OsErrorCode kFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
 constexpr vpn_os::OsErrorCode kModuleNotFound = 126;  // ERROR_MOD_NOT_FOUND
 #else
 constexpr vpn_os::OsErrorCode kFileNotFound = 2;  // ENOENT
@@ -37,7 +37,7 @@ vpn_os::ProcessResult StartProbe(vpn_os::VpnOs& os, const std::vector<std::strin
                                  const fs::path& program = ProbePath()) {
   vpn_os::ProcessLaunch launch;
   launch.executable = program;
-  const std::string path = velqa::logging::Utf8FromPath(program);
+  const std::string path = velqa::base::Utf8FromPath(program);
   launch.command_line = "\"" + path + "\"";
   launch.argv = {path};
   for (const std::string& argument : arguments) {
@@ -108,17 +108,15 @@ TEST_F(PlatformOsTest, ClosingAKillOnCloseJobEndsItsProcess) {
   ASSERT_TRUE(os_.AssignProcessToJob(job.handle.get(), child.info.process.get()).ok);
 
   job.handle.Reset();
-  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome,
-            vpn_os::WaitOutcome::kExited);
+  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome, vpn_os::WaitOutcome::kExited);
 }
 
 bool ProcessListed(vpn_os::VpnOs& os, std::uint32_t process_id) {
   const vpn_os::SnapshotResult snapshot = os.SnapshotProcesses();
-  return std::any_of(snapshot.processes.begin(), snapshot.processes.end(),
-                     [&](const vpn_os::ProcessEntry& entry) {
-                       return entry.process_id == process_id &&
-                              entry.image_name == ProgramName("vpn_test_probe");
-                     });
+  return std::any_of(
+      snapshot.processes.begin(), snapshot.processes.end(), [&](const vpn_os::ProcessEntry& entry) {
+        return entry.process_id == process_id && entry.image_name == ProgramName("vpn_test_probe");
+      });
 }
 
 TEST_F(PlatformOsTest, AHostKilledHardTakesTheProcessesOfItsJobWithIt) {
@@ -167,17 +165,17 @@ TEST_F(PlatformOsTest, SnapshotListsAChildByItsImageNameAndItCanBeEndedById) {
 
   const vpn_os::SnapshotResult snapshot = os_.SnapshotProcesses();
   ASSERT_TRUE(snapshot.ok) << snapshot.error;
-  const auto entry = std::find_if(
-      snapshot.processes.begin(), snapshot.processes.end(),
-      [&](const vpn_os::ProcessEntry& process) { return process.process_id == child.info.process_id; });
+  const auto entry = std::find_if(snapshot.processes.begin(), snapshot.processes.end(),
+                                  [&](const vpn_os::ProcessEntry& process) {
+                                    return process.process_id == child.info.process_id;
+                                  });
   ASSERT_NE(entry, snapshot.processes.end());
   EXPECT_EQ(entry->image_name, ProgramName("vpn_test_probe"));
 
   vpn_os::HandleResult opened = os_.OpenProcessForTermination(child.info.process_id);
   ASSERT_TRUE(opened.ok()) << opened.error;
   ASSERT_TRUE(os_.Terminate(opened.handle.get(), 0).ok);
-  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome,
-            vpn_os::WaitOutcome::kExited);
+  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome, vpn_os::WaitOutcome::kExited);
 }
 
 TEST_F(PlatformOsTest, AChildRunsWithTheDuplicatedTokenAndItsPrivilege) {

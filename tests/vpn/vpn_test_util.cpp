@@ -9,7 +9,7 @@
 #include <sstream>
 #include <utility>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 
 namespace vpn_test {
 
@@ -76,7 +76,7 @@ ScratchDir::ScratchDir(const std::string& utf8_name) {
       utf8_name + " " +
       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007) +
       "-" + std::to_string(counter++);
-  path_ = std::filesystem::temp_directory_path() / velqa::logging::PathFromUtf8(unique);
+  path_ = std::filesystem::temp_directory_path() / velqa::base::PathFromUtf8(unique);
   std::filesystem::create_directories(path_);
 }
 

@@ -26,12 +26,12 @@ class VpnManagerTestPeer {
   static bool HasChannel(const VpnManager& manager) { return manager.channel_ != nullptr; }
   // Puts a child started through `os` into the manager as start_vpn would.
   static void AdoptRunningChild(VpnManager& manager, vpn_os::ProcessInfo child,
-                                vpn_os::ScopedHandle job) {
+                                vpn_os::UniqueOsHandle job) {
     manager.process_info_ = std::move(child);
     manager.job_object_ = std::move(job);
     manager.is_running_.store(true);
   }
-  static void SetJob(VpnManager& manager, vpn_os::ScopedHandle job) {
+  static void SetJob(VpnManager& manager, vpn_os::UniqueOsHandle job) {
     manager.job_object_ = std::move(job);
   }
 };

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "channel/encodable_value.h"
-#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/vpn/vpn_test_util.h"
 #include "vpn/vpn_manager.h"
@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 const fs::path kExecutable = "/opt/velqa/velqa_assistant.exe";
 const fs::path kLibrary = kExecutable.parent_path() / "wintun" / "wintun_x64.dll";
-const std::string kLibraryText = velqa::logging::Utf8FromPath(kLibrary);
+const std::string kLibraryText = velqa::base::Utf8FromPath(kLibrary);
 const std::string kPathLine = "C: VpnManager: Expected WinTun path: " + kLibraryText;
 const std::string kLoadingLine = "C: VpnManager: Loading WinTun from: " + kLibraryText;
 
@@ -104,16 +104,13 @@ TEST_F(WinTunTest, CheckLoadsAndReleases) {
 TEST_F(WinTunTest, CheckAfterInstallReleasesWhatTheInstallKept) {
   Run("install_wintun_driver");
   Answer answer;
-  EXPECT_EQ(Run("check_tun_driver", &answer),
-            (Strings{"R: HandleCheckTunDriverMethod called",
-                     "R: Checking TUN driver availability...",
-                     "R: Checking WinTun driver availability...",
-                     "R: Loading WinTun library...",
-                     "R: WinTun library already loaded",
-                     "R: WinTun library loaded successfully",
-                     "R: Unloading WinTun library...",
-                     "R: WinTun library unloaded",
-                     "C: VpnManager: TUN driver available: true"}));
+  EXPECT_EQ(
+      Run("check_tun_driver", &answer),
+      (Strings{"R: HandleCheckTunDriverMethod called", "R: Checking TUN driver availability...",
+               "R: Checking WinTun driver availability...", "R: Loading WinTun library...",
+               "R: WinTun library already loaded", "R: WinTun library loaded successfully",
+               "R: Unloading WinTun library...", "R: WinTun library unloaded",
+               "C: VpnManager: TUN driver available: true"}));
   EXPECT_EQ(*answer.value, EncodableValue(true));
   EXPECT_EQ(os_.LoadedModules(), 0);
   EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager_));
@@ -129,27 +126,20 @@ TEST_F(WinTunTest, InstallAfterCheckLoadsAgainAndKeepsIt) {
 TEST_F(WinTunTest, MissingLibraryAnswersFalseAndTheInstallError) {
   os_.RemovePath(kLibrary);
   Answer check;
-  EXPECT_EQ(Run("check_tun_driver", &check),
-            (Strings{"R: HandleCheckTunDriverMethod called",
-                     "R: Checking TUN driver availability...",
-                     "R: Checking WinTun driver availability...",
-                     "R: Loading WinTun library...",
-                     kPathLine,
-                     "R: WinTun DLL not found at expected path",
-                     "R: WinTun DLL not found",
-                     "R: WinTun driver not available",
-                     "C: VpnManager: TUN driver available: false"}));
+  EXPECT_EQ(
+      Run("check_tun_driver", &check),
+      (Strings{"R: HandleCheckTunDriverMethod called", "R: Checking TUN driver availability...",
+               "R: Checking WinTun driver availability...", "R: Loading WinTun library...",
+               kPathLine, "R: WinTun DLL not found at expected path", "R: WinTun DLL not found",
+               "R: WinTun driver not available", "C: VpnManager: TUN driver available: false"}));
   ASSERT_EQ(check.kind, Answer::Kind::kSuccess);
   EXPECT_EQ(*check.value, EncodableValue(false));
 
   Answer install;
   EXPECT_EQ(Run("install_wintun_driver", &install),
-            (Strings{"R: HandleInstallWinTunDriverMethod called",
-                     "R: Installing WinTun driver...",
-                     "R: Loading WinTun library...",
-                     kPathLine,
-                     "R: WinTun DLL not found at expected path",
-                     "R: WinTun DLL not found",
+            (Strings{"R: HandleInstallWinTunDriverMethod called", "R: Installing WinTun driver...",
+                     "R: Loading WinTun library...", kPathLine,
+                     "R: WinTun DLL not found at expected path", "R: WinTun DLL not found",
                      "R: Failed to install WinTun driver"}));
   ASSERT_EQ(install.kind, Answer::Kind::kError);
   EXPECT_EQ(install.code, "WINTUN_INSTALL_FAILED");
@@ -162,16 +152,12 @@ TEST_F(WinTunTest, MissingLibraryAnswersFalseAndTheInstallError) {
 TEST_F(WinTunTest, UnloadableLibraryShowsThePlatformErrorCode) {
   os_.SetLoadError(kLibrary, 193);
   Answer check;
-  EXPECT_EQ(Run("check_tun_driver", &check),
-            (Strings{"R: HandleCheckTunDriverMethod called",
-                     "R: Checking TUN driver availability...",
-                     "R: Checking WinTun driver availability...",
-                     "R: Loading WinTun library...",
-                     kPathLine,
-                     kLoadingLine,
-                     "C: VpnManager: Failed to load WinTun DLL, error: 193",
-                     "R: WinTun driver not available",
-                     "C: VpnManager: TUN driver available: false"}));
+  EXPECT_EQ(
+      Run("check_tun_driver", &check),
+      (Strings{"R: HandleCheckTunDriverMethod called", "R: Checking TUN driver availability...",
+               "R: Checking WinTun driver availability...", "R: Loading WinTun library...",
+               kPathLine, kLoadingLine, "C: VpnManager: Failed to load WinTun DLL, error: 193",
+               "R: WinTun driver not available", "C: VpnManager: TUN driver available: false"}));
   EXPECT_EQ(*check.value, EncodableValue(false));
 
   Answer install;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/vpn_lifecycle/lifecycle_peer.h"
 #include "tests/vpn_lifecycle/lifecycle_support.h"
@@ -39,7 +39,7 @@ constexpr char kTag[] = "VpnManager";
 constexpr char kExe[] = "/velqa/data/sing-box-amd64.exe";
 // The executable as discovery composes it (with the platform's separator).
 const std::string kFoundExe =
-    velqa::logging::Utf8FromPath(std::filesystem::path("/velqa") / "data" / "sing-box-amd64.exe");
+    velqa::base::Utf8FromPath(std::filesystem::path("/velqa") / "data" / "sing-box-amd64.exe");
 constexpr char kConfig[] = "/cfg/config.json";
 
 // Names of the calls in the journal, without Close and PathExists noise.

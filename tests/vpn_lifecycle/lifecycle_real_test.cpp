@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "tests/vpn_lifecycle/lifecycle_peer.h"
 #include "tests/vpn_lifecycle/lifecycle_support.h"
 #include "tests/vpn_lifecycle/output_recorder.h"
@@ -248,10 +248,10 @@ TEST_F(RealLifecycleTest, BurstFarBeyondThePipeBufferIsDrainedAndTheChildKeepsRu
       StartHealthy(R"({"burst_bytes": 67108864, "done_file": )" + JsonString(done) + "}"));
   // The stand-in creates the file only after its last byte went into the pipe.
   auto deadline = Clock::now() + std::chrono::seconds(60);
-  while (!std::filesystem::exists(velqa::logging::PathFromUtf8(done)) && Clock::now() < deadline) {
+  while (!std::filesystem::exists(velqa::base::PathFromUtf8(done)) && Clock::now() < deadline) {
     std::this_thread::sleep_for(milliseconds(20));
   }
-  ASSERT_TRUE(std::filesystem::exists(velqa::logging::PathFromUtf8(done)));
+  ASSERT_TRUE(std::filesystem::exists(velqa::base::PathFromUtf8(done)));
   EXPECT_TRUE(IsProcessAlive(peer().process_id()));
   Reply status = Call(*manager_, "get_vpn_status");
   EXPECT_EQ(status.value, flutter::EncodableValue(true));

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "tests/vpn_lifecycle/lifecycle_peer.h"
 #include "tests/vpn_lifecycle/lifecycle_support.h"
 #include "tests/vpn_lifecycle/output_recorder.h"
@@ -75,7 +75,7 @@ TEST(LifecycleStressTest, HostKilledHardLeavesNoChild) {
   vpn_os::HandleResult primary = os.DuplicatePrimaryToken(token.handle.get());
   vpn_os::ProcessLaunch launch;
   launch.executable = helper;
-  const std::string helper_text = velqa::logging::Utf8FromPath(helper);
+  const std::string helper_text = velqa::base::Utf8FromPath(helper);
   launch.command_line = "\"" + helper_text + "\" \"" + config + "\"";
   launch.argv = {helper_text, config};
   launch.output = pipe.write_end.get();

@@ -5,17 +5,17 @@
 #include <fstream>
 #include <utility>
 
+#include "base/utf8_path.h"
 #include "channel/method_call.h"
 #include "channel/method_result.h"
-#include "logging/utf8_path.h"
 
 namespace lifecycle_test {
 namespace {
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-using velqa::logging::PathFromUtf8;
-using velqa::logging::Utf8FromPath;
+using velqa::base::PathFromUtf8;
+using velqa::base::Utf8FromPath;
 
 class RecordingResult : public flutter::MethodResult<EncodableValue> {
  public:

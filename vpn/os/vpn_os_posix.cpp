@@ -30,13 +30,15 @@
 #include <variant>
 #include <vector>
 
+#include "base/unique_fd_posix.h"
 #include "vpn/os/close_descriptors_posix.h"
 #include "vpn/os/job_guard_posix.h"
 #include "vpn/os/process_list_posix.h"
-#include "vpn/os/unique_fd_posix.h"
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -86,8 +88,8 @@ void ReapOrphans() {
 struct ProcessObject {
   std::mutex mutex;
   pid_t pid = 0;
-  UniqueFd pidfd;     // -1 on kernels without pidfd_open
-  bool own = false;   // our child: we reap it and know its exit status
+  UniqueFd pidfd;    // -1 on kernels without pidfd_open
+  bool own = false;  // our child: we reap it and know its exit status
   bool ended = false;
   std::uint32_t exit_code = 0;
   std::optional<std::uint32_t> terminate_code;  // asked for by Terminate
@@ -248,9 +250,7 @@ class PosixVpnOs final : public VpnOs {
     ReapOrphans();
   }
 
-  void ReleaseModule(NativeModule module) override {
-    dlclose(reinterpret_cast<void*>(module));
-  }
+  void ReleaseModule(NativeModule module) override { dlclose(reinterpret_cast<void*>(module)); }
 
   HandleResult CreateJob() override {
     auto job = std::make_shared<JobObject>();
@@ -291,9 +291,9 @@ class PosixVpnOs final : public VpnOs {
     // standard output and error, duplicated after the fork.
     if (pipe2(fds, O_CLOEXEC) != 0) return {{}, {}, LastError()};
     auto read_end = std::make_shared<FdObject>();
-    read_end->fd.reset(fds[0]);
+    read_end->fd.Reset(fds[0]);
     auto write_end = std::make_shared<FdObject>();
-    write_end->fd.reset(fds[1]);
+    write_end->fd.Reset(fds[1]);
     PipeResult result;
     result.read_end = Add(std::move(read_end));
     result.write_end = Add(std::move(write_end));
@@ -362,7 +362,7 @@ class PosixVpnOs final : public VpnOs {
     // Also set here, so that the group exists whichever of the two runs
     // first (the child may already have executed: then this fails harmlessly).
     setpgid(pid, pid);
-    error_write.reset();
+    error_write.Reset();
     // The error pipe closes at a successful exec; otherwise it carries errno.
     int exec_error = 0;
     ssize_t got;
@@ -379,7 +379,7 @@ class PosixVpnOs final : public VpnOs {
 
     auto process = std::make_shared<ProcessObject>();
     process->pid = pid;
-    process->pidfd.reset(OpenPidFd(pid));
+    process->pidfd.Reset(OpenPidFd(pid));
     process->own = true;
     result.info.process = Add(std::move(process));
     result.info.thread = Add(Placeholder{});
@@ -475,7 +475,7 @@ class PosixVpnOs final : public VpnOs {
     if (kill(pid, 0) != 0) return {{}, LastError()};
     auto process = std::make_shared<ProcessObject>();
     process->pid = pid;
-    process->pidfd.reset(OpenPidFd(pid));  // pins the process against pid reuse
+    process->pidfd.Reset(OpenPidFd(pid));  // pins the process against pid reuse
     return {Add(std::move(process)), 0};
   }
 
@@ -511,7 +511,7 @@ class PosixVpnOs final : public VpnOs {
       }
       return {{}, error};
     }
-    return {ScopedModule(this, reinterpret_cast<NativeModule>(module)), 0};
+    return {UniqueOsModule(reinterpret_cast<NativeModule>(module), {this}), 0};
   }
 
   PathResult ExecutablePath() override {
@@ -549,17 +549,15 @@ class PosixVpnOs final : public VpnOs {
     return {PathState::kError, LastError()};
   }
 
-  void Sleep(std::chrono::milliseconds duration) override {
-    std::this_thread::sleep_for(duration);
-  }
+  void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 
  private:
   template <typename T>
-  ScopedHandle Add(T object) {
+  UniqueOsHandle Add(T object) {
     std::lock_guard<std::mutex> lock(mutex_);
     const NativeHandle handle = next_handle_++;
     objects_.emplace(handle, Object(std::move(object)));
-    return ScopedHandle(this, handle);
+    return UniqueOsHandle(handle, {this});
   }
 
   template <typename T>

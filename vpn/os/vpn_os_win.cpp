@@ -6,44 +6,24 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "base/utf16_text.h"
+#include "base/win_resources_win.h"
 #include "vpn/os/vpn_os.h"
-#include "vpn/os/wide_text_win.h"
 
 namespace vpn_os {
 namespace {
 
+using velqa::base::UniqueHandle;
+using velqa::base::Utf8FromWide;
+using velqa::base::WideFromUtf8;
+
 HANDLE AsHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 NativeHandle FromHandle(HANDLE handle) { return reinterpret_cast<NativeHandle>(handle); }
-
-// Owner of a handle used only inside this file (snapshot, a thread handle).
-class WinHandle {
- public:
-  WinHandle() = default;
-  explicit WinHandle(HANDLE handle) : handle_(handle) {}
-  ~WinHandle() { reset(); }
-  WinHandle(WinHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  WinHandle& operator=(WinHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  WinHandle(const WinHandle&) = delete;
-  WinHandle& operator=(const WinHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  void reset() {
-    HANDLE handle = std::exchange(handle_, nullptr);
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // The errors that the existence test treats as "no such entry".
 bool IsNotFoundError(DWORD error) {
@@ -88,7 +68,7 @@ class WinReadCancellation final : public ReadCancellation {
       HANDLE thread = nullptr;
       if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
                           THREAD_TERMINATE, FALSE, 0)) {
-        reader_thread_ = WinHandle(thread);
+        reader_thread_ = UniqueHandle(thread);
       }
     }
     in_read_.store(true);
@@ -103,7 +83,7 @@ class WinReadCancellation final : public ReadCancellation {
  private:
   // Set by the reader before it first publishes in_read_; read by Cancel
   // only after it has seen in_read_ true.
-  WinHandle reader_thread_;
+  UniqueHandle reader_thread_;
   std::atomic<bool> in_read_{false};
   std::atomic<bool> cancelled_{false};
 };
@@ -199,8 +179,8 @@ class WinVpnOs final : public VpnOs {
       return result;
     }
     DWORD read = 0;
-    const BOOL ok = ReadFile(AsHandle(pipe), buffer.data(), static_cast<DWORD>(buffer.size()),
-                             &read, nullptr);
+    const BOOL ok =
+        ReadFile(AsHandle(pipe), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
     const DWORD error = ok ? 0 : GetLastError();
     if (cancel != nullptr) cancel->LeaveRead();
     if (!ok) {
@@ -254,10 +234,9 @@ class WinVpnOs final : public VpnOs {
 
   HandleResult OpenOwnProcessToken() override {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(),
-                          TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY |
-                              TOKEN_ADJUST_DEFAULT,
-                          &token)) {
+    if (!OpenProcessToken(
+            GetCurrentProcess(),
+            TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token)) {
       return {{}, GetLastError()};
     }
     return {Own(token), 0};
@@ -274,7 +253,7 @@ class WinVpnOs final : public VpnOs {
 
   PrivilegeResult LookupPrivilege(std::string_view name) override {
     LUID luid{};
-    const std::wstring wide_name = WideFromUtf8(name);
+    const std::wstring wide_name = WideFromUtf8(name).value_or(std::wstring());
     if (!LookupPrivilegeValueW(nullptr, wide_name.c_str(), &luid)) {
       return {false, {}, GetLastError()};
     }
@@ -318,8 +297,13 @@ class WinVpnOs final : public VpnOs {
     startup.lpAttributeList = attributes.get();
 
     const std::wstring application = launch.executable.wstring();
-    std::wstring command_text = WideFromUtf8(launch.command_line);
-    std::vector<wchar_t> command_line(command_text.begin(), command_text.end());
+    // Text that is not UTF-8 would start the child with another command line.
+    const std::optional<std::wstring> command_text = WideFromUtf8(launch.command_line);
+    if (!command_text) {
+      result.error = ERROR_NO_UNICODE_TRANSLATION;
+      return result;
+    }
+    std::vector<wchar_t> command_line(command_text->begin(), command_text->end());
     command_line.push_back(L'\0');  // CreateProcess may write into it
     DWORD flags = EXTENDED_STARTUPINFO_PRESENT;
     if (launch.no_console_window) flags |= CREATE_NO_WINDOW;
@@ -391,12 +375,12 @@ class WinVpnOs final : public VpnOs {
     const std::wstring path(buffer.data(), size);
     const std::size_t separator = path.find_last_of(L"\\/");
     const std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
-    return {true, Utf8FromWide(name), 0};
+    return {true, Utf8FromWide(name).value_or(std::string()), 0};
   }
 
   SnapshotResult SnapshotProcesses() override {
     SnapshotResult result;
-    WinHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (snapshot.get() == INVALID_HANDLE_VALUE) {
       result.error = GetLastError();
       return result;
@@ -405,7 +389,8 @@ class WinVpnOs final : public VpnOs {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-      result.processes.push_back({entry.th32ProcessID, Utf8FromWide(entry.szExeFile)});
+      result.processes.push_back(
+          {entry.th32ProcessID, Utf8FromWide(entry.szExeFile).value_or(std::string())});
     }
     result.ok = true;
     return result;
@@ -414,7 +399,7 @@ class WinVpnOs final : public VpnOs {
   ModuleResult LoadModule(const std::filesystem::path& path) override {
     HMODULE module = LoadLibraryW(path.c_str());
     if (module == nullptr) return {{}, GetLastError()};
-    return {ScopedModule(this, reinterpret_cast<NativeModule>(module)), 0};
+    return {UniqueOsModule(reinterpret_cast<NativeModule>(module), {this}), 0};
   }
 
   PathResult ExecutablePath() override {
@@ -447,7 +432,7 @@ class WinVpnOs final : public VpnOs {
   }
 
  private:
-  ScopedHandle Own(HANDLE handle) { return ScopedHandle(this, FromHandle(handle)); }
+  UniqueOsHandle Own(HANDLE handle) { return UniqueOsHandle(FromHandle(handle), {this}); }
 };
 
 }  // namespace
