@@ -23,63 +23,50 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
+// What the kinds below share: null is "none".
+template <typename H>
+struct NullMeansNone {
+  using Handle = H;
+  static H None() { return nullptr; }
+  static bool IsValid(H handle) { return handle != nullptr; }
+};
+
 // One load of a library (LoadLibrary).
-struct ModuleTraits {
-  using Handle = HMODULE;
-  static HMODULE None() { return nullptr; }
-  static bool IsValid(HMODULE module) { return module != nullptr; }
+struct ModuleTraits : NullMeansNone<HMODULE> {
   void Close(HMODULE module) const { ::FreeLibrary(module); }
 };
 using UniqueModule = UniqueResource<ModuleTraits>;
 
-struct RegistryKeyTraits {
-  using Handle = HKEY;
-  static HKEY None() { return nullptr; }
-  static bool IsValid(HKEY key) { return key != nullptr; }
+struct RegistryKeyTraits : NullMeansNone<HKEY> {
   void Close(HKEY key) const { ::RegCloseKey(key); }
 };
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
 
 // An icon loaded without LR_SHARED (shared icons must not be destroyed).
-struct IconTraits {
-  using Handle = HICON;
-  static HICON None() { return nullptr; }
-  static bool IsValid(HICON icon) { return icon != nullptr; }
+struct IconTraits : NullMeansNone<HICON> {
   void Close(HICON icon) const { ::DestroyIcon(icon); }
 };
 using UniqueIcon = UniqueResource<IconTraits>;
 
 // A menu not attached to a window (a window destroys its own menu).
-struct MenuTraits {
-  using Handle = HMENU;
-  static HMENU None() { return nullptr; }
-  static bool IsValid(HMENU menu) { return menu != nullptr; }
+struct MenuTraits : NullMeansNone<HMENU> {
   void Close(HMENU menu) const { ::DestroyMenu(menu); }
 };
 using UniqueMenu = UniqueResource<MenuTraits>;
 
 // A pen, brush, bitmap or font; it must not be selected into a DC when freed.
-struct GdiObjectTraits {
-  using Handle = HGDIOBJ;
-  static HGDIOBJ None() { return nullptr; }
-  static bool IsValid(HGDIOBJ object) { return object != nullptr; }
+struct GdiObjectTraits : NullMeansNone<HGDIOBJ> {
   void Close(HGDIOBJ object) const { ::DeleteObject(object); }
 };
 using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
 
-struct WindowTraits {
-  using Handle = HWND;
-  static HWND None() { return nullptr; }
-  static bool IsValid(HWND window) { return window != nullptr; }
+struct WindowTraits : NullMeansNone<HWND> {
   void Close(HWND window) const { ::DestroyWindow(window); }
 };
 using UniqueWindow = UniqueResource<WindowTraits>;
 
 // A device context made with CreateCompatibleDC.
-struct MemoryDcTraits {
-  using Handle = HDC;
-  static HDC None() { return nullptr; }
-  static bool IsValid(HDC dc) { return dc != nullptr; }
+struct MemoryDcTraits : NullMeansNone<HDC> {
   void Close(HDC dc) const { ::DeleteDC(dc); }
 };
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
@@ -97,10 +84,7 @@ using UniqueWindowDc = UniqueResource<WindowDcTraits>;
 
 // Memory a Win32 call allocated with LocalAlloc (CommandLineToArgvW, ...).
 template <typename T>
-struct LocalMemoryTraits {
-  using Handle = T*;
-  static T* None() { return nullptr; }
-  static bool IsValid(T* memory) { return memory != nullptr; }
+struct LocalMemoryTraits : NullMeansNone<T*> {
   void Close(T* memory) const { ::LocalFree(memory); }
 };
 template <typename T>
