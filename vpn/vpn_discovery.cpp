@@ -108,8 +108,8 @@ std::string VpnManager::GetWinTunDllPath() {
   // The library is loaded into this process, so it must match the process's
   // own architecture, which differs from the machine's under emulation.
   const std::string architecture = ArchitectureName(os_.ProcessArchitecture());
-  const fs::path path =
-      executable.path.parent_path() / "wintun" / PathFromUtf8("wintun_" + architecture + ".dll");
+  const fs::path path = executable.path.parent_path() / "wintun" /
+                        PathFromUtf8("wintun_" + architecture + ".dll");
   const std::string text = Utf8FromPath(path);
   ConsoleLine("VpnManager: Expected WinTun path: " + text);
   if (ExistsOrThrow(os_, path)) return text;

@@ -532,7 +532,8 @@ vpn_os::ExitCodeResult FakeVpnOs::GetExitCode(vpn_os::NativeHandle process_handl
   return {true, process->running ? vpn_os::kStillActive : process->exit_code, 0};
 }
 
-vpn_os::Status FakeVpnOs::Terminate(vpn_os::NativeHandle process_handle, std::uint32_t exit_code) {
+vpn_os::Status FakeVpnOs::Terminate(vpn_os::NativeHandle process_handle,
+                                    std::uint32_t exit_code) {
   std::lock_guard<std::mutex> lock(mutex_);
   const Handle* handle = FindHandle(process_handle);
   Record(std::string("Terminate ") + (handle ? handle->label : "<bad>") + " " +

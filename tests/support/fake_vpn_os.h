@@ -70,7 +70,7 @@ inline constexpr vpn_os::OsErrorCode kErrorTimeout = 258;
 inline constexpr vpn_os::OsErrorCode kErrorOperationAborted = 995;
 
 struct ChildScript {
-  std::string output;                      // in the pipe when the child starts
+  std::string output;              // in the pipe when the child starts
   std::optional<std::uint32_t> exit_code;  // set: the child has ended by itself at start
 };
 
@@ -188,9 +188,9 @@ class FakeVpnOs : public vpn_os::VpnOs {
   };
   struct Handle {
     HandleKind kind = HandleKind::kJob;
-    std::string label;             // "job#1"
-    std::shared_ptr<Pipe> pipe;    // pipe ends
-    std::uint32_t process_id = 0;  // processes
+    std::string label;                 // "job#1"
+    std::shared_ptr<Pipe> pipe;        // pipe ends
+    std::uint32_t process_id = 0;      // processes
     // Jobs: with kill-on-close, closing the job ends the processes in it.
     bool kill_on_close = false;
     std::vector<std::uint32_t> members;

@@ -45,7 +45,7 @@ TEST_F(DiscoveryTest, ArchitectureNamesFollowTheNativeCode) {
 struct SingBoxCase {
   std::uint16_t architecture;
   std::vector<std::string> present;
-  std::string expected;  // relative, "" for none
+  std::string expected;       // relative, "" for none
   Strings expected_transcript;
 };
 
@@ -53,39 +53,27 @@ TEST_F(DiscoveryTest, SingBoxFirstChoiceThenTheOneFallback) {
   const std::string amd64 = "data/sing-box-amd64.exe";
   const std::string arm64 = "data/sing-box-arm64.exe";
   const std::vector<SingBoxCase> cases = {
-      {9,
-       {amd64, arm64},
-       amd64,
+      {9, {amd64, arm64}, amd64,
        {"C: VpnManager: Looking for sing-box at: " + Beside(amd64),
         "R: Found sing-box executable"}},
-      {9,
-       {arm64},
-       arm64,
+      {9, {arm64}, arm64,
        {"C: VpnManager: Looking for sing-box at: " + Beside(amd64),
         "C: VpnManager: Found sing-box executable (fallback): " + Beside(arm64)}},
-      {12,
-       {amd64, arm64},
-       arm64,
+      {12, {amd64, arm64}, arm64,
        {"C: VpnManager: Looking for sing-box at: " + Beside(arm64),
         "R: Found sing-box executable"}},
-      {12,
-       {amd64},
-       amd64,
+      {12, {amd64}, amd64,
        {"C: VpnManager: Looking for sing-box at: " + Beside(arm64),
         "C: VpnManager: Found sing-box executable (fallback): " + Beside(amd64)}},
-      {0,
-       {arm64},
-       arm64,
+      {0, {arm64}, arm64,
        {"C: VpnManager: Looking for sing-box at: " + Beside(amd64),
         "C: VpnManager: Found sing-box executable (fallback): " + Beside(arm64)}},
-      {0xFFFF,
-       {},
-       "",
-       {"C: VpnManager: Looking for sing-box at: " + Beside(amd64), "R: sing-box not found"}},
-      {12,
-       {"data/sing-box.exe", "sing-box-arm64.exe"},
-       "",
-       {"C: VpnManager: Looking for sing-box at: " + Beside(arm64), "R: sing-box not found"}},
+      {0xFFFF, {}, "",
+       {"C: VpnManager: Looking for sing-box at: " + Beside(amd64),
+        "R: sing-box not found"}},
+      {12, {"data/sing-box.exe", "sing-box-arm64.exe"}, "",
+       {"C: VpnManager: Looking for sing-box at: " + Beside(arm64),
+        "R: sing-box not found"}},
   };
   for (const SingBoxCase& test : cases) {
     FakeVpnOs os;

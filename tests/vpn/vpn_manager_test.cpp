@@ -55,10 +55,11 @@ class RecordingMessenger : public flutter::BinaryMessenger {
                                                const std::vector<uint8_t>& message) {
     std::vector<uint8_t> reply_bytes;
     int replies = 0;
-    handlers.at(channel)(message.data(), message.size(), [&](const uint8_t* reply, size_t size) {
-      ++replies;
-      if (reply != nullptr) reply_bytes.assign(reply, reply + size);
-    });
+    handlers.at(channel)(message.data(), message.size(),
+                         [&](const uint8_t* reply, size_t size) {
+                           ++replies;
+                           if (reply != nullptr) reply_bytes.assign(reply, reply + size);
+                         });
     return {reply_bytes, replies};
   }
 
@@ -182,7 +183,8 @@ TEST_F(VpnManagerTest, RegisteringTwiceLeavesOneChannelWithTheLaterHandler) {
   manager.RegisterMethodChannelDirect(&messenger);
   manager.RegisterMethodChannelDirect(&messenger);
 
-  EXPECT_EQ(messenger.installs, (Strings{VpnManager::kChannelName, VpnManager::kChannelName}));
+  EXPECT_EQ(messenger.installs,
+            (Strings{VpnManager::kChannelName, VpnManager::kChannelName}));
   EXPECT_EQ(messenger.handlers.size(), 1u);
   ASSERT_TRUE(VpnManagerTestPeer::HasChannel(manager));
   // The handler installed last reaches this manager.

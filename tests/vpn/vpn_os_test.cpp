@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 using vpn_os::PathState;
 
 #ifdef _WIN32
-constexpr vpn_os::OsErrorCode kFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
+constexpr vpn_os::OsErrorCode kFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
 constexpr vpn_os::OsErrorCode kModuleNotFound = 126;  // ERROR_MOD_NOT_FOUND
 #else
 constexpr vpn_os::OsErrorCode kFileNotFound = 2;  // ENOENT
@@ -108,15 +108,17 @@ TEST_F(PlatformOsTest, ClosingAKillOnCloseJobEndsItsProcess) {
   ASSERT_TRUE(os_.AssignProcessToJob(job.handle.get(), child.info.process.get()).ok);
 
   job.handle.Reset();
-  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome, vpn_os::WaitOutcome::kExited);
+  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome,
+            vpn_os::WaitOutcome::kExited);
 }
 
 bool ProcessListed(vpn_os::VpnOs& os, std::uint32_t process_id) {
   const vpn_os::SnapshotResult snapshot = os.SnapshotProcesses();
-  return std::any_of(
-      snapshot.processes.begin(), snapshot.processes.end(), [&](const vpn_os::ProcessEntry& entry) {
-        return entry.process_id == process_id && entry.image_name == ProgramName("vpn_test_probe");
-      });
+  return std::any_of(snapshot.processes.begin(), snapshot.processes.end(),
+                     [&](const vpn_os::ProcessEntry& entry) {
+                       return entry.process_id == process_id &&
+                              entry.image_name == ProgramName("vpn_test_probe");
+                     });
 }
 
 TEST_F(PlatformOsTest, AHostKilledHardTakesTheProcessesOfItsJobWithIt) {
@@ -165,17 +167,17 @@ TEST_F(PlatformOsTest, SnapshotListsAChildByItsImageNameAndItCanBeEndedById) {
 
   const vpn_os::SnapshotResult snapshot = os_.SnapshotProcesses();
   ASSERT_TRUE(snapshot.ok) << snapshot.error;
-  const auto entry = std::find_if(snapshot.processes.begin(), snapshot.processes.end(),
-                                  [&](const vpn_os::ProcessEntry& process) {
-                                    return process.process_id == child.info.process_id;
-                                  });
+  const auto entry = std::find_if(
+      snapshot.processes.begin(), snapshot.processes.end(),
+      [&](const vpn_os::ProcessEntry& process) { return process.process_id == child.info.process_id; });
   ASSERT_NE(entry, snapshot.processes.end());
   EXPECT_EQ(entry->image_name, ProgramName("vpn_test_probe"));
 
   vpn_os::HandleResult opened = os_.OpenProcessForTermination(child.info.process_id);
   ASSERT_TRUE(opened.ok()) << opened.error;
   ASSERT_TRUE(os_.Terminate(opened.handle.get(), 0).ok);
-  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome, vpn_os::WaitOutcome::kExited);
+  EXPECT_EQ(os_.WaitForExit(child.info.process.get(), 10s).outcome,
+            vpn_os::WaitOutcome::kExited);
 }
 
 TEST_F(PlatformOsTest, AChildRunsWithTheDuplicatedTokenAndItsPrivilege) {

@@ -70,8 +70,8 @@ TEST_F(RealFilesTest, WinTunStandInInstallsAndChecksFromAChineseFolder) {
   const Strings transcript = Transcript([&] { install = Call(manager, "install_wintun_driver"); });
   ASSERT_EQ(install.kind, Answer::Kind::kSuccess) << install.code;
   EXPECT_EQ(*install.value, EncodableValue(true));
-  EXPECT_TRUE(
-      Contains(transcript, "C: VpnManager: Loading WinTun from: " + Text("wintun/wintun_x64.dll")));
+  EXPECT_TRUE(Contains(transcript, "C: VpnManager: Loading WinTun from: " +
+                                       Text("wintun/wintun_x64.dll")));
   EXPECT_TRUE(VpnManagerTestPeer::WinTunLoaded(manager));
 
   const Answer check = Call(manager, "check_tun_driver");
@@ -120,7 +120,7 @@ TEST_F(RealFilesTest, ProgramInAChineseFolderFindsItsFilesThroughItsOwnPath) {
   vpn_os::VpnOs& os = vpn_os::PlatformOs();
   const std::string arch_name = os.NativeArchitecture() == vpn_os::kArchitectureArm64 ? "arm64"
                                 : os.NativeArchitecture() == vpn_os::kArchitectureX86 ? "x86"
-                                                                                      : "x64";
+                                                                                     : "x64";
   const std::string suffix = arch_name == "arm64" ? "arm64" : "amd64";
   bundle_.WriteFile(fs::path("data") / ("sing-box-" + suffix + ".exe"));
   // The library matches the probe's own architecture, which is this one's.

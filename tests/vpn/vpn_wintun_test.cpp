@@ -104,13 +104,16 @@ TEST_F(WinTunTest, CheckLoadsAndReleases) {
 TEST_F(WinTunTest, CheckAfterInstallReleasesWhatTheInstallKept) {
   Run("install_wintun_driver");
   Answer answer;
-  EXPECT_EQ(
-      Run("check_tun_driver", &answer),
-      (Strings{"R: HandleCheckTunDriverMethod called", "R: Checking TUN driver availability...",
-               "R: Checking WinTun driver availability...", "R: Loading WinTun library...",
-               "R: WinTun library already loaded", "R: WinTun library loaded successfully",
-               "R: Unloading WinTun library...", "R: WinTun library unloaded",
-               "C: VpnManager: TUN driver available: true"}));
+  EXPECT_EQ(Run("check_tun_driver", &answer),
+            (Strings{"R: HandleCheckTunDriverMethod called",
+                     "R: Checking TUN driver availability...",
+                     "R: Checking WinTun driver availability...",
+                     "R: Loading WinTun library...",
+                     "R: WinTun library already loaded",
+                     "R: WinTun library loaded successfully",
+                     "R: Unloading WinTun library...",
+                     "R: WinTun library unloaded",
+                     "C: VpnManager: TUN driver available: true"}));
   EXPECT_EQ(*answer.value, EncodableValue(true));
   EXPECT_EQ(os_.LoadedModules(), 0);
   EXPECT_FALSE(VpnManagerTestPeer::WinTunLoaded(manager_));
@@ -126,20 +129,27 @@ TEST_F(WinTunTest, InstallAfterCheckLoadsAgainAndKeepsIt) {
 TEST_F(WinTunTest, MissingLibraryAnswersFalseAndTheInstallError) {
   os_.RemovePath(kLibrary);
   Answer check;
-  EXPECT_EQ(
-      Run("check_tun_driver", &check),
-      (Strings{"R: HandleCheckTunDriverMethod called", "R: Checking TUN driver availability...",
-               "R: Checking WinTun driver availability...", "R: Loading WinTun library...",
-               kPathLine, "R: WinTun DLL not found at expected path", "R: WinTun DLL not found",
-               "R: WinTun driver not available", "C: VpnManager: TUN driver available: false"}));
+  EXPECT_EQ(Run("check_tun_driver", &check),
+            (Strings{"R: HandleCheckTunDriverMethod called",
+                     "R: Checking TUN driver availability...",
+                     "R: Checking WinTun driver availability...",
+                     "R: Loading WinTun library...",
+                     kPathLine,
+                     "R: WinTun DLL not found at expected path",
+                     "R: WinTun DLL not found",
+                     "R: WinTun driver not available",
+                     "C: VpnManager: TUN driver available: false"}));
   ASSERT_EQ(check.kind, Answer::Kind::kSuccess);
   EXPECT_EQ(*check.value, EncodableValue(false));
 
   Answer install;
   EXPECT_EQ(Run("install_wintun_driver", &install),
-            (Strings{"R: HandleInstallWinTunDriverMethod called", "R: Installing WinTun driver...",
-                     "R: Loading WinTun library...", kPathLine,
-                     "R: WinTun DLL not found at expected path", "R: WinTun DLL not found",
+            (Strings{"R: HandleInstallWinTunDriverMethod called",
+                     "R: Installing WinTun driver...",
+                     "R: Loading WinTun library...",
+                     kPathLine,
+                     "R: WinTun DLL not found at expected path",
+                     "R: WinTun DLL not found",
                      "R: Failed to install WinTun driver"}));
   ASSERT_EQ(install.kind, Answer::Kind::kError);
   EXPECT_EQ(install.code, "WINTUN_INSTALL_FAILED");
@@ -152,12 +162,16 @@ TEST_F(WinTunTest, MissingLibraryAnswersFalseAndTheInstallError) {
 TEST_F(WinTunTest, UnloadableLibraryShowsThePlatformErrorCode) {
   os_.SetLoadError(kLibrary, 193);
   Answer check;
-  EXPECT_EQ(
-      Run("check_tun_driver", &check),
-      (Strings{"R: HandleCheckTunDriverMethod called", "R: Checking TUN driver availability...",
-               "R: Checking WinTun driver availability...", "R: Loading WinTun library...",
-               kPathLine, kLoadingLine, "C: VpnManager: Failed to load WinTun DLL, error: 193",
-               "R: WinTun driver not available", "C: VpnManager: TUN driver available: false"}));
+  EXPECT_EQ(Run("check_tun_driver", &check),
+            (Strings{"R: HandleCheckTunDriverMethod called",
+                     "R: Checking TUN driver availability...",
+                     "R: Checking WinTun driver availability...",
+                     "R: Loading WinTun library...",
+                     kPathLine,
+                     kLoadingLine,
+                     "C: VpnManager: Failed to load WinTun DLL, error: 193",
+                     "R: WinTun driver not available",
+                     "C: VpnManager: TUN driver available: false"}));
   EXPECT_EQ(*check.value, EncodableValue(false));
 
   Answer install;

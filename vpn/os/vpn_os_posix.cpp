@@ -88,8 +88,8 @@ void ReapOrphans() {
 struct ProcessObject {
   std::mutex mutex;
   pid_t pid = 0;
-  UniqueFd pidfd;    // -1 on kernels without pidfd_open
-  bool own = false;  // our child: we reap it and know its exit status
+  UniqueFd pidfd;     // -1 on kernels without pidfd_open
+  bool own = false;   // our child: we reap it and know its exit status
   bool ended = false;
   std::uint32_t exit_code = 0;
   std::optional<std::uint32_t> terminate_code;  // asked for by Terminate
@@ -250,7 +250,9 @@ class PosixVpnOs final : public VpnOs {
     ReapOrphans();
   }
 
-  void ReleaseModule(NativeModule module) override { dlclose(reinterpret_cast<void*>(module)); }
+  void ReleaseModule(NativeModule module) override {
+    dlclose(reinterpret_cast<void*>(module));
+  }
 
   HandleResult CreateJob() override {
     auto job = std::make_shared<JobObject>();
@@ -549,7 +551,9 @@ class PosixVpnOs final : public VpnOs {
     return {PathState::kError, LastError()};
   }
 
-  void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+  void Sleep(std::chrono::milliseconds duration) override {
+    std::this_thread::sleep_for(duration);
+  }
 
  private:
   template <typename T>

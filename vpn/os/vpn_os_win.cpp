@@ -179,8 +179,8 @@ class WinVpnOs final : public VpnOs {
       return result;
     }
     DWORD read = 0;
-    const BOOL ok =
-        ReadFile(AsHandle(pipe), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
+    const BOOL ok = ReadFile(AsHandle(pipe), buffer.data(), static_cast<DWORD>(buffer.size()),
+                             &read, nullptr);
     const DWORD error = ok ? 0 : GetLastError();
     if (cancel != nullptr) cancel->LeaveRead();
     if (!ok) {
@@ -234,9 +234,10 @@ class WinVpnOs final : public VpnOs {
 
   HandleResult OpenOwnProcessToken() override {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(
-            GetCurrentProcess(),
-            TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token)) {
+    if (!OpenProcessToken(GetCurrentProcess(),
+                          TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY |
+                              TOKEN_ADJUST_DEFAULT,
+                          &token)) {
       return {{}, GetLastError()};
     }
     return {Own(token), 0};
