@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "channel/error_line.h"
+#include "base/stderr_line.h"
 
 namespace flutter {
 namespace {
@@ -42,7 +42,8 @@ void Respond(FlutterDesktopMessengerRef messenger,
   if (!FlutterDesktopMessengerIsAvailable(messenger)) {
     // The engine has ended; the Dart side is gone and waits for nothing.
   } else if (handle == nullptr) {
-    internal::WriteErrorLine("Error: Response can be set only once. Ignoring duplicate response.");
+    velqa::base::WriteStderrLine(
+        "Error: Response can be set only once. Ignoring duplicate response.");
   } else {
     FlutterDesktopMessengerSendResponse(messenger, handle, reply, reply_size);
     handle = nullptr;
@@ -84,9 +85,9 @@ void MessageTrampoline(FlutterDesktopMessengerRef messenger, const FlutterDeskto
     (*handler)(message->message, message->message_size, std::move(reply));
     return;
   } catch (const std::exception& e) {
-    internal::WriteErrorLine(std::string("Message handler failed: ") + e.what());
+    velqa::base::WriteStderrLine(std::string("Message handler failed: ") + e.what());
   } catch (...) {
-    internal::WriteErrorLine("Message handler failed with an unknown exception.");
+    velqa::base::WriteStderrLine("Message handler failed with an unknown exception.");
   }
   AnswerAbandonedMessage(messenger, message, pending);
 }
@@ -97,9 +98,9 @@ void ReplyTrampoline(const uint8_t* data, size_t data_size, void* user_data) {
   try {
     (*holder)(data, data_size);
   } catch (const std::exception& e) {
-    internal::WriteErrorLine(std::string("Reply handler failed: ") + e.what());
+    velqa::base::WriteStderrLine(std::string("Reply handler failed: ") + e.what());
   } catch (...) {
-    internal::WriteErrorLine("Reply handler failed with an unknown exception.");
+    velqa::base::WriteStderrLine("Reply handler failed with an unknown exception.");
   }
 }
 

@@ -1,49 +1,48 @@
 #include "channel/channel_diagnostics.h"
 
-#include <iostream>
 #include <string>
 
+#include "base/stderr_line.h"
+
 namespace flutter::internal {
-namespace {
 
-void WriteLine(std::string line) {
-  line += '\n';
-  std::cerr << line << std::flush;
-}
+using velqa::base::WriteStderrLine;
 
-}  // namespace
-
-void ReportInvalidRead() { WriteLine("Invalid read in StandardCodecByteStreamReader"); }
+void ReportInvalidRead() { WriteStderrLine("Invalid read in StandardCodecByteStreamReader"); }
 
 void ReportUnknownType(int type) {
-  WriteLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " + std::to_string(type));
+  WriteStderrLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
+                  std::to_string(type));
 }
 
 void ReportNestingTooDeep(int limit) {
-  WriteLine("Nesting deeper than " + std::to_string(limit) +
-            " in StandardCodecSerializer::ReadValue; ignoring the rest of the message.");
+  WriteStderrLine("Nesting deeper than " + std::to_string(limit) +
+                  " in StandardCodecSerializer::ReadValue; ignoring the rest of the message.");
 }
 
 void ReportUnhandledCustomType() {
-  WriteLine(
+  WriteStderrLine(
       "Unhandled custom type in StandardCodecSerializer::WriteValue. "
       "Custom types require codec extensions.");
 }
 
-void ReportInvalidMethodCall() { WriteLine("Invalid method call; method name is not a string."); }
+void ReportInvalidMethodCall() {
+  WriteStderrLine("Invalid method call; method name is not a string.");
+}
 
 void ReportUnconstructableMethodCall(std::string_view channel_name) {
-  WriteLine("Unable to construct method call from message on channel " + std::string(channel_name));
+  WriteStderrLine("Unable to construct method call from message on channel " +
+                  std::string(channel_name));
 }
 
 void ReportDuplicateResult() {
-  WriteLine(
+  WriteStderrLine(
       "Error: Only one of Success, Error, or NotImplemented can be called,"
       " and it can be called exactly once. Ignoring duplicate result.");
 }
 
 void ReportUnansweredResult() {
-  WriteLine("Warning: Failed to respond to a message. This is a memory leak.");
+  WriteStderrLine("Warning: Failed to respond to a message. This is a memory leak.");
 }
 
 }  // namespace flutter::internal

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "channel/error_line.h"
+#include "base/stderr_line.h"
 
 namespace flutter {
 
@@ -57,7 +57,7 @@ FlutterEngine::~FlutterEngine() {
 FlutterDesktopPluginRegistrarRef FlutterEngine::GetRegistrarForPlugin(
     const std::string& plugin_name) {
   if (engine_ == nullptr) {
-    internal::WriteErrorLine(
+    velqa::base::WriteStderrLine(
         "Cannot get plugin registrar on an engine that isn't running; call Run first.");
     return nullptr;
   }
@@ -88,9 +88,9 @@ void FlutterEngine::OnNextFrame(void* user_data) {
   try {
     callback();
   } catch (const std::exception& e) {
-    internal::WriteErrorLine(std::string("Next-frame callback failed: ") + e.what());
+    velqa::base::WriteStderrLine(std::string("Next-frame callback failed: ") + e.what());
   } catch (...) {
-    internal::WriteErrorLine("Next-frame callback failed with an unknown exception.");
+    velqa::base::WriteStderrLine("Next-frame callback failed with an unknown exception.");
   }
 }
 

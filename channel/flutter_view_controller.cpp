@@ -1,6 +1,6 @@
 #include "channel/flutter_view_controller.h"
 
-#include "channel/error_line.h"
+#include "base/stderr_line.h"
 
 namespace flutter {
 
@@ -11,7 +11,7 @@ FlutterViewController::FlutterViewController(int width, int height, const Engine
   // take over, and the embedding does not expect a null engine.
   if (engine != nullptr) controller_ = FlutterDesktopViewControllerCreate(width, height, engine);
   if (controller_ == nullptr) {
-    internal::WriteErrorLine("Failed to create view controller.");
+    velqa::base::WriteStderrLine("Failed to create view controller.");
     return;
   }
   view_ = std::make_unique<FlutterView>(FlutterDesktopViewControllerGetView(controller_));

@@ -2,45 +2,54 @@
 #ifndef VELQA_FUZZ_FUZZ_SUPPORT_H_
 #define VELQA_FUZZ_FUZZ_SUPPORT_H_
 
+#include <sys/types.h>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-#include <streambuf>
 
 namespace velqa_fuzz {
 
 // Malformed input is expected to produce diagnostics on every run. They are
 // counted instead of written, so the fuzzer spends its time on inputs and a
-// target can tell whether a decode complained. Crash reports bypass std::cerr.
-class DiagnosticCounter : public std::streambuf {
+// target can tell whether a decode complained: the C library's standard error
+// stream, where every diagnostic line goes, is replaced by a counting one
+// (glibc lets a program assign `stderr`). libFuzzer keeps the stream it took
+// at start-up and the sanitizers write to descriptor 2, so crash reports still
+// reach the real standard error.
+class DiagnosticCounter {
  public:
   size_t characters() const { return characters_; }
 
- protected:
-  int_type overflow(int_type c) override {
-    ++characters_;
-    return traits_type::not_eof(c);
-  }
-  std::streamsize xsputn(const char*, std::streamsize count) override {
-    characters_ += static_cast<size_t>(count);
-    return count;
+  // The stream the diagnostics went to before the counter took over.
+  std::FILE* real_stderr() const { return real_stderr_; }
+
+  static DiagnosticCounter* Install() {
+    auto* counter = new DiagnosticCounter();
+    counter->real_stderr_ = stderr;
+    const cookie_io_functions_t functions{nullptr, &Count, nullptr, nullptr};
+    std::FILE* counting = fopencookie(counter, "w", functions);
+    if (counting == nullptr) std::abort();
+    std::setvbuf(counting, nullptr, _IONBF, 0);
+    stderr = counting;
+    return counter;
   }
 
  private:
+  static ssize_t Count(void* cookie, const char*, size_t size) {
+    static_cast<DiagnosticCounter*>(cookie)->characters_ += size;
+    return static_cast<ssize_t>(size);
+  }
+
   size_t characters_ = 0;
+  std::FILE* real_stderr_ = nullptr;
 };
 
 inline DiagnosticCounter& Diagnostics() {
-  static DiagnosticCounter* counter = [] {
-    auto* c = new DiagnosticCounter();
-    std::cerr.rdbuf(c);
-    return c;
-  }();
+  static DiagnosticCounter* counter = DiagnosticCounter::Install();
   return *counter;
 }
 
 [[noreturn]] inline void Fail(const char* what) {
-  std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+  std::fprintf(Diagnostics().real_stderr(), "fuzz invariant broken: %s\n", what);
   std::abort();
 }
 

@@ -2,13 +2,13 @@
 
 #include <string>
 
+#include "base/utf8_path.h"
 #include "logging/executable_directory.h"
-#include "logging/utf8_path.h"
 
 namespace velqa::logging {
 
 std::filesystem::path LogDirectoryBeside(std::string_view install_directory) {
-  return PathFromUtf8(install_directory) / kLogDirectoryName;
+  return base::PathFromUtf8(install_directory) / kLogDirectoryName;
 }
 
 std::filesystem::path LogDirectory() {

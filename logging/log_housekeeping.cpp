@@ -6,18 +6,18 @@
 #include <sstream>
 #include <string>
 
+#include "base/stderr_line.h"
+#include "base/utf8_path.h"
 #include "logging/file_time.h"
 #include "logging/log_directory.h"
 #include "logging/log_environment.h"
 #include "logging/log_file.h"
 #include "logging/log_format.h"
-#include "logging/logger_errors.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 
 namespace fs = std::filesystem;
-using velqa::logging::PathFromUtf8;
-using velqa::logging::Utf8FromPath;
+using velqa::base::PathFromUtf8;
+using velqa::base::Utf8FromPath;
 
 namespace {
 
@@ -86,7 +86,7 @@ void NativeLogger::CheckAndRotateLog() {
     WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
                       /*releasable=*/nullptr);
   } catch (const std::exception& e) {
-    velqa::logging::ReportToStderr("NativeLogger: 检查日志文件大小失败: ", e.what());
+    velqa::base::WriteStderrLine("NativeLogger: 检查日志文件大小失败: ", e.what());
   }
 }
 

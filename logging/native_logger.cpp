@@ -7,18 +7,18 @@
 #include <thread>
 #include <utility>
 
+#include "base/stderr_line.h"
+#include "base/utf8_path.h"
 #include "logging/executable_directory.h"
 #include "logging/log_directory.h"
 #include "logging/log_environment.h"
 #include "logging/log_file.h"
 #include "logging/log_format.h"
-#include "logging/logger_errors.h"
-#include "logging/utf8_path.h"
 
 namespace fs = std::filesystem;
+using velqa::base::WriteStderrLine;
 using velqa::logging::LogEnvironment;
 using velqa::logging::LogFile;
-using velqa::logging::ReportToStderr;
 
 namespace {
 
@@ -60,7 +60,7 @@ bool NativeLogger::Initialize() {
   try {
     const std::string install_directory = GetInstallDirectory();
     if (install_directory.empty()) {
-      ReportToStderr("NativeLogger: 无法获取安装目录");
+      WriteStderrLine("NativeLogger: 无法获取安装目录");
       return false;
     }
     const fs::path log_directory = velqa::logging::LogDirectoryBeside(install_directory);
@@ -69,10 +69,10 @@ bool NativeLogger::Initialize() {
 
     const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
     const fs::path file_path = log_directory / ("velqa_" + date + ".log");
-    log_file_path_ = velqa::logging::Utf8FromPath(file_path);
+    log_file_path_ = velqa::base::Utf8FromPath(file_path);
 
     if (!log_file_->open(file_path)) {
-      ReportToStderr("NativeLogger: 无法打开日志文件: ", log_file_path_);
+      WriteStderrLine("NativeLogger: 无法打开日志文件: ", log_file_path_);
       return false;
     }
     initialized_.store(true, std::memory_order_release);
@@ -82,9 +82,9 @@ bool NativeLogger::Initialize() {
     CleanupOldLogs();
     return true;
   } catch (const std::exception& e) {
-    ReportToStderr("NativeLogger: 初始化失败: ", e.what());
+    WriteStderrLine("NativeLogger: 初始化失败: ", e.what());
   } catch (...) {
-    ReportToStderr("NativeLogger: 初始化失败: ", "unknown exception");
+    WriteStderrLine("NativeLogger: 初始化失败: ", "unknown exception");
   }
   return false;
 }
@@ -108,7 +108,7 @@ void NativeLogger::Log(LogLevel level, const std::string& message, const std::st
     WriteRecordLocked(level, message, tag, &lock);
   } catch (const std::exception& e) {
     // Only a failure to take the lock gets here.
-    ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
+    WriteStderrLine("NativeLogger: 写入日志失败: ", e.what());
   }
 }
 
@@ -129,7 +129,7 @@ bool NativeLogger::LogWithin(LogLevel level, const std::string& message, const s
     WriteRecordLocked(level, message, tag, &lock);
     return true;
   } catch (const std::exception& e) {
-    ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
+    WriteStderrLine("NativeLogger: 写入日志失败: ", e.what());
   }
   return false;
 }
@@ -154,7 +154,7 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
                                      const std::string& tag,
                                      std::unique_lock<std::mutex>* releasable) {
   if (!log_file_->is_open()) {
-    ReportToStderr("NativeLogger: 日志文件未打开");
+    WriteStderrLine("NativeLogger: 日志文件未打开");
     return;
   }
   try {
@@ -186,8 +186,8 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
 
     if (check_size) CheckAndRotateLog();
   } catch (const std::exception& e) {
-    ReportToStderr("NativeLogger: 写入日志失败: ", e.what());
+    WriteStderrLine("NativeLogger: 写入日志失败: ", e.what());
   } catch (...) {
-    ReportToStderr("NativeLogger: 写入日志失败: ", "unknown exception");
+    WriteStderrLine("NativeLogger: 写入日志失败: ", "unknown exception");
   }
 }

@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
-// UTF-8 of a NUL-terminated UTF-16 string. Null input, an empty string and
-// text that is not valid UTF-16 (an unpaired surrogate) all give "": the Dart
-// side gets either the exact text or nothing, never replacement characters.
-std::string WideToUtf8(const wchar_t* wide);
-
 // The arguments after the program name, split the way Windows programs split
-// their command line, each converted by WideToUtf8 and kept in its position
-// (an argument that cannot be converted becomes "").
+// their command line, each converted to UTF-8 and kept in its position. An
+// argument that is not valid UTF-16 (an unpaired surrogate) becomes "": the
+// Dart side gets either the exact text or nothing, never replacement
+// characters.
 std::vector<std::string> CollectCommandLineArguments();
 
 // The same for a given command line (its first word is the program name).

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "base/win_resources_win.h"
 #include "channel/embedding_api.h"
-#include "shell/win_resources.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ void RebindToConsole(FILE* stream, int fallback_descriptor) {
 // Binds one standard stream to the console: the Win32 standard handle, so
 // that code writing through it follows, and the C runtime's stream.
 void BindToConsole(DWORD standard_id, FILE* stream, int fallback_descriptor) {
-  velqa::shell::UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                   OPEN_EXISTING, 0, nullptr));
+  velqa::base::UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
   // A standard handle belongs to the process for the rest of its life.
-  if (console.IsValid()) ::SetStdHandle(standard_id, console.Release());
+  if (console.is_valid()) ::SetStdHandle(standard_id, console.Release());
   RebindToConsole(stream, fallback_descriptor);
 }
 

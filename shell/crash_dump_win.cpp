@@ -14,9 +14,9 @@
 #include <system_error>
 #include <vector>
 
+#include "base/win_resources_win.h"
 #include "logging/log_directory.h"
 #include "logging/native_logger.h"
-#include "shell/win_resources.h"
 
 namespace velqa::shell {
 namespace {
@@ -38,9 +38,9 @@ using MiniDumpWriteDumpFn = decltype(&::MiniDumpWriteDump);
 struct CrashState {
   std::wstring log_directory;
   MiniDumpWriteDumpFn write_dump = nullptr;
-  UniqueHandle requested;  // set by the crashing thread
-  UniqueHandle finished;   // set by the writer thread
-  UniqueHandle writer;
+  base::UniqueHandle requested;  // set by the crashing thread
+  base::UniqueHandle finished;   // set by the writer thread
+  base::UniqueHandle writer;
   DWORD writer_id = 0;
 
   // The thread handling a crash (0: none yet). Claimed once; a second crash
@@ -85,10 +85,10 @@ const char* DescribeCode(DWORD code) {
 
 // Creates velqa_YYYYMMDD_HHMMSS.dmp (or _1 ... _9 when a dump of the same
 // second exists) in the log directory; `name` gets its file name.
-UniqueHandle CreateDumpFile(const CrashState& state, char (&name)[64]) {
+base::UniqueHandle CreateDumpFile(const CrashState& state, char (&name)[64]) {
   if (state.log_directory.empty()) {
     ::SetLastError(ERROR_PATH_NOT_FOUND);
-    return UniqueHandle();
+    return base::UniqueHandle();
   }
   ::CreateDirectoryW(state.log_directory.c_str(), nullptr);
   SYSTEMTIME now{};
@@ -100,19 +100,20 @@ UniqueHandle CreateDumpFile(const CrashState& state, char (&name)[64]) {
                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, suffix);
     std::wstring path = state.log_directory + L'\\';
     for (const char* c = name; *c != '\0'; ++c) path += static_cast<wchar_t>(*c);
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.IsValid() || ::GetLastError() != ERROR_FILE_EXISTS) return file;
+    base::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.is_valid() || ::GetLastError() != ERROR_FILE_EXISTS) return file;
   }
-  return UniqueHandle();
+  return base::UniqueHandle();
 }
 
 // On the writer thread: the ERROR record, then the dump.
 void WriteCrashReport(CrashState& state) {
   char name[64] = "";
   // Without dbghelp no file is made: an empty dump would only mislead.
-  UniqueHandle file = state.write_dump != nullptr ? CreateDumpFile(state, name) : UniqueHandle();
-  const DWORD create_error = file.IsValid() ? 0 : ::GetLastError();
+  base::UniqueHandle file =
+      state.write_dump != nullptr ? CreateDumpFile(state, name) : base::UniqueHandle();
+  const DWORD create_error = file.is_valid() ? 0 : ::GetLastError();
 
   const EXCEPTION_RECORD* record = state.pointers->ExceptionRecord;
   char message[768];
@@ -122,7 +123,7 @@ void WriteCrashReport(CrashState& state) {
                 static_cast<unsigned long>(state.code), record->ExceptionAddress,
                 static_cast<unsigned long>(state.owner.load()));
   std::string text = message;
-  if (file.IsValid()) {
+  if (file.is_valid()) {
     text += std::string(", 转储文件 ") + name;
   } else if (state.write_dump == nullptr) {
     text += ", 无法写转储文件: 缺少 dbghelp";
@@ -131,12 +132,12 @@ void WriteCrashReport(CrashState& state) {
   }
   NativeLogger::GetInstance().LogWithin(LogLevel::kError, text, "Main", kRecordPatience);
 
-  if (!file.IsValid()) return;
+  if (!file.is_valid()) return;
   MINIDUMP_EXCEPTION_INFORMATION exception{};
   exception.ThreadId = state.owner.load();
   exception.ExceptionPointers = state.pointers;
   exception.ClientPointers = FALSE;
-  state.write_dump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(), MiniDumpNormal,
+  state.write_dump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(), MiniDumpNormal,
                    &exception, nullptr, nullptr);
 }
 
@@ -148,13 +149,13 @@ void WriteCrashReport(CrashState& state) {
 
 DWORD WINAPI WriterThread(void*) noexcept {
   CrashState& state = State();
-  ::WaitForSingleObject(state.requested.Get(), INFINITE);
+  ::WaitForSingleObject(state.requested.get(), INFINITE);
   try {
     WriteCrashReport(state);
   } catch (...) {
     // Out of memory while formatting: the process ends all the same.
   }
-  ::SetEvent(state.finished.Get());
+  ::SetEvent(state.finished.get());
   // The crashed thread may not run again (a second fault with its stack
   // used up), so the writer ends the process itself.
   EndProcess(state.code);
@@ -171,17 +172,17 @@ DWORD WINAPI WriterThread(void*) noexcept {
     // The crashed thread faulting again, or another thread crashing
     // meanwhile, leaves it to the writer, which ends the process.
     if (self != state.writer_id) {
-      if (first == self && state.pointers != nullptr) ::SetEvent(state.requested.Get());
-      ::WaitForSingleObject(state.finished.Get(), kWriterPatienceMs);
+      if (first == self && state.pointers != nullptr) ::SetEvent(state.requested.get());
+      ::WaitForSingleObject(state.finished.get(), kWriterPatienceMs);
     }
     EndProcess(state.code);
   }
   state.code = pointers->ExceptionRecord->ExceptionCode;
   state.pointers = pointers;
   state.what = what != nullptr ? what : DescribeCode(state.code);
-  if (state.writer.IsValid()) {
-    ::SetEvent(state.requested.Get());
-    ::WaitForSingleObject(state.finished.Get(), kWriterPatienceMs);
+  if (state.writer.is_valid()) {
+    ::SetEvent(state.requested.get());
+    ::WaitForSingleObject(state.finished.get(), kWriterPatienceMs);
   }
   EndProcess(state.code);
 }
@@ -246,7 +247,7 @@ void PruneCrashDumps(const fs::path& log_directory, int keep) {
 
 void InstallCrashHandler() {
   CrashState& state = State();
-  if (state.writer.IsValid()) return;
+  if (state.writer.is_valid()) return;
   try {
     const fs::path log_directory = velqa::logging::LogDirectory();
     if (!log_directory.empty()) {
@@ -273,7 +274,7 @@ void InstallCrashHandler() {
   }
   state.requested.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   state.finished.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (state.requested.IsValid() && state.finished.IsValid()) {
+  if (state.requested.is_valid() && state.finished.is_valid()) {
     state.writer.Reset(::CreateThread(nullptr, kWriterStackBytes, &WriterThread, nullptr,
                                       STACK_SIZE_PARAM_IS_A_RESERVATION, &state.writer_id));
   }

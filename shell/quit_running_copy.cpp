@@ -8,11 +8,12 @@
 // Threads: one, the main thread.
 #include <windows.h>
 
-#include <cstdio>
+#include <string>
 
+#include "base/stderr_line.h"
+#include "base/win_resources_win.h"
 #include "shell/app_identity.h"
 #include "shell/win32_window.h"
-#include "shell/win_resources.h"
 
 namespace {
 
@@ -23,28 +24,28 @@ constexpr DWORD kExitWaitMs = 15000;
 int wmain() {
   HWND window = ::FindWindowW(kWindowClassName, kApplicationTitle);
   if (window == nullptr) {
-    std::fputs("velqa_quit: no running copy\n", stderr);
+    velqa::base::WriteStderrLine("velqa_quit: no running copy");
     return 1;
   }
   DWORD pid = 0;
   ::GetWindowThreadProcessId(window, &pid);
   // Opened before asking, so that the process cannot end unobserved between.
-  velqa::shell::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  velqa::base::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
   if (!::PostMessageW(window, WM_COMMAND, MAKEWPARAM(kTrayExitCommand, 0), 0)) {
-    std::fprintf(stderr, "velqa_quit: could not ask the running copy to exit (error %lu)\n",
-                 ::GetLastError());
+    velqa::base::WriteStderrLine("velqa_quit: could not ask the running copy to exit (error ",
+                                 std::to_string(::GetLastError()) + ")");
     return 3;
   }
   bool ended = false;
-  if (process.IsValid()) {
-    ended = ::WaitForSingleObject(process.Get(), kExitWaitMs) == WAIT_OBJECT_0;
+  if (process.is_valid()) {
+    ended = ::WaitForSingleObject(process.get(), kExitWaitMs) == WAIT_OBJECT_0;
   } else {
     // Without a process handle, the window's disappearance tells.
     const ULONGLONG deadline = ::GetTickCount64() + kExitWaitMs;
     while (!(ended = !::IsWindow(window)) && ::GetTickCount64() < deadline) ::Sleep(50);
   }
   if (!ended) {
-    std::fputs("velqa_quit: the running copy was asked to exit but still runs\n", stderr);
+    velqa::base::WriteStderrLine("velqa_quit: the running copy was asked to exit but still runs");
     return 2;
   }
   return 0;

@@ -4,26 +4,26 @@
 
 #include <utility>
 
+#include "base/win_resources_win.h"
 #include "shell/app_identity.h"
-#include "shell/win_resources.h"
 
 namespace {
 
 // Held from a successful AcquireSingleInstance until ReleaseSingleInstance;
 // the process exiting releases it too.
-velqa::shell::UniqueHandle& SingleInstanceMutex() {
-  static velqa::shell::UniqueHandle mutex;
+velqa::base::UniqueHandle& SingleInstanceMutex() {
+  static velqa::base::UniqueHandle mutex;
   return mutex;
 }
 
 }  // namespace
 
 bool AcquireSingleInstance() {
-  velqa::shell::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+  velqa::base::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
   // Read at once: nothing may run between the call and the error code.
   const DWORD error = ::GetLastError();
   // Without a mutex we cannot tell; starting is better than refusing to.
-  if (!mutex.IsValid()) return true;
+  if (!mutex.is_valid()) return true;
   if (error == ERROR_ALREADY_EXISTS) return false;  // `mutex` closes our handle
   SingleInstanceMutex() = std::move(mutex);
   return true;

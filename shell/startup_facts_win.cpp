@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/utf16_text.h"
+#include "base/win_resources_win.h"
 #include "logging/executable_directory.h"
-#include "shell/command_line.h"
-#include "shell/win_resources.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ std::string ProductVersion() {
                   translation->code_page);
     wchar_t* text = nullptr;
     if (::VerQueryValueW(block.data(), key, reinterpret_cast<void**>(&text), &size) && size > 1) {
-      return WideToUtf8(text);
+      return velqa::base::Utf8FromWide(text).value_or(std::string());
     }
   }
   VS_FIXEDFILEINFO* fixed = nullptr;
@@ -132,10 +132,10 @@ std::string ProcessArchitecture() {
 const char* Elevated() {
   HANDLE raw = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return kUnknown;
-  velqa::shell::UniqueHandle token(raw);
+  velqa::base::UniqueHandle token(raw);
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
-  if (!::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
+  if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
     return kUnknown;
   }
   return elevation.TokenIsElevated != 0 ? "是" : "否";

@@ -2,10 +2,10 @@
 
 #include <cwchar>
 
+#include "base/win_resources_win.h"
 #include "channel/embedding_api.h"
 #include "resources/resource_ids.h"
 #include "shell/app_identity.h"
-#include "shell/win_resources.h"
 
 namespace {
 
@@ -58,13 +58,12 @@ void RegisterWindowClassOnce(WNDPROC window_proc) {
 // Scales the caption and frame with the monitor where the system supports it
 // (Windows 10 1607 and later); older systems simply lack the export.
 void EnableNonClientScaling(HWND hwnd) {
-  HMODULE user32 = ::LoadLibraryA("User32.dll");
-  if (user32 == nullptr) return;
+  const velqa::base::UniqueModule user32(::LoadLibraryA("User32.dll"));
+  if (!user32) return;
   using EnableNonClientDpiScalingFn = BOOL(WINAPI*)(HWND);
   auto enable = reinterpret_cast<EnableNonClientDpiScalingFn>(
-      reinterpret_cast<void*>(::GetProcAddress(user32, "EnableNonClientDpiScaling")));
+      reinterpret_cast<void*>(::GetProcAddress(user32.get(), "EnableNonClientDpiScaling")));
   if (enable != nullptr) enable(hwnd);
-  ::FreeLibrary(user32);
 }
 
 // WM_SETTINGCHANGE names the changed area in lparam; the app mode's is
@@ -119,7 +118,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
 
   ApplyTheme(window);
 
-  if (!small_icon_) small_icon_.reset(LoadSmallApplicationIcon());
+  if (!small_icon_) small_icon_.Reset(LoadSmallApplicationIcon());
   if (small_icon_) {
     ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
   }
@@ -317,7 +316,7 @@ void Win32Window::OnTrayEvent(UINT mouse_message) {
 void Win32Window::ShowTrayMenu() {
   POINT cursor{};
   ::GetCursorPos(&cursor);
-  velqa::shell::UniqueMenu menu(::CreatePopupMenu());
+  velqa::base::UniqueMenu menu(::CreatePopupMenu());
   if (!menu) return;
   ::AppendMenuW(menu.get(), MF_STRING, kTrayOpenLogFolderCommand, kTrayOpenLogFolderText);
   ::AppendMenuW(menu.get(), MF_STRING, kTrayExitCommand, kTrayExitText);

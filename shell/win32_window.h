@@ -17,9 +17,9 @@
 #include <optional>
 #include <string>
 
+#include "base/win_resources_win.h"
 #include "shell/log_folder.h"
 #include "shell/title_bar_theme.h"
-#include "shell/win_resources.h"
 
 // Tray icon identifier, the message its events arrive with, and the menu's
 // commands.
@@ -143,7 +143,7 @@ class Win32Window {
   std::optional<SIZE> dpi_change_size_;
   // The application icon's small image, drawn in the caption and the tray;
   // loaded by the first Create and kept until the window object goes.
-  velqa::shell::UniqueIcon small_icon_;
+  velqa::base::UniqueIcon small_icon_;
   WindowSystem system_;
 };
 

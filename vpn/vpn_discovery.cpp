@@ -10,14 +10,14 @@
 #include <string>
 #include <system_error>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "vpn/vpn_manager.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using velqa::logging::PathFromUtf8;
-using velqa::logging::Utf8FromPath;
+using velqa::base::PathFromUtf8;
+using velqa::base::Utf8FromPath;
 
 // The standard library's exists test, but through VpnOs: absent for the
 // platform's not-found errors, a file-system error for any other failure.

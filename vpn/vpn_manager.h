@@ -30,7 +30,7 @@
 #include "channel/method_call.h"
 #include "channel/method_channel.h"
 #include "channel/method_result.h"
-#include "vpn/os/scoped_handle.h"
+#include "vpn/os/os_owners.h"
 #include "vpn/os/vpn_os.h"
 
 class VpnManager {
@@ -190,12 +190,12 @@ class VpnManager {
   // Atomic: the monitor thread reads it while the platform thread writes it.
   std::atomic<bool> is_running_{false};
   std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> channel_;
-  vpn_os::ScopedHandle job_object_;
-  vpn_os::ScopedHandle output_read_pipe_;
-  vpn_os::ScopedHandle output_write_pipe_;
+  vpn_os::UniqueOsHandle job_object_;
+  vpn_os::UniqueOsHandle output_read_pipe_;
+  vpn_os::UniqueOsHandle output_write_pipe_;
   std::unique_ptr<std::thread> log_monitor_thread_;
   std::atomic<bool> stop_log_monitor_{false};
-  vpn_os::ScopedModule wintun_module_;
+  vpn_os::UniqueOsModule wintun_module_;
   // Ends the monitor's pending read when a stop is requested; created with
   // the thread, reset by StopLogMonitor after the join.
   std::unique_ptr<vpn_os::ReadCancellation> log_monitor_read_cancellation_;

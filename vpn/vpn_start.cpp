@@ -9,7 +9,8 @@
 #include <utility>
 #include <variant>
 
-#include "logging/utf8_path.h"
+#include "base/utf16_text.h"
+#include "base/utf8_path.h"
 #include "vpn/vpn_limits.h"
 #include "vpn/vpn_manager.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-using velqa::logging::PathFromUtf8;
+using velqa::base::PathFromUtf8;
 
 constexpr char kDebugPrivilege[] = "SeDebugPrivilege";
 
@@ -85,7 +86,7 @@ VpnManager::StepOutcome VpnManager::ValidateStartArguments(const MethodCall& cal
   const StartFailure not_found{"CONFIG_NOT_FOUND", "Configuration file not found"};
   // Text that is not UTF-8 names no file the host could open (on Windows it
   // cannot even become a wide path), so it is not found, on every system.
-  if (!velqa::logging::IsValidUtf8(config_path)) {
+  if (!velqa::base::IsValidUtf8(config_path)) {
     LogRecord("Configuration path is not valid UTF-8");
     return not_found;
   }

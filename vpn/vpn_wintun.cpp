@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "vpn/vpn_manager.h"
 
 bool VpnManager::LoadWinTun() {
@@ -33,7 +33,7 @@ bool VpnManager::LoadWinTun() {
   }
 
   ConsoleLine("VpnManager: Loading WinTun from: " + path);
-  vpn_os::ModuleResult loaded = os_.LoadModule(velqa::logging::PathFromUtf8(path));
+  vpn_os::ModuleResult loaded = os_.LoadModule(velqa::base::PathFromUtf8(path));
   if (!loaded.ok()) {
     ConsoleLine("VpnManager: Failed to load WinTun DLL, error: " + std::to_string(loaded.error));
     return false;

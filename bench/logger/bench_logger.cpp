@@ -27,6 +27,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include "base/unique_fd_posix.h"
 #include "bench/support/round_reporter.h"
 #include "logging/native_logger.h"
 
@@ -184,12 +185,13 @@ int main(int argc, char** argv) {
   // The table goes to the real standard output; the records' standard output
   // goes to /dev/null.
   const int table_fd = dup(STDOUT_FILENO);
-  const int null_fd = open("/dev/null", O_WRONLY);
-  if (table_fd < 0 || null_fd < 0 || dup2(null_fd, STDOUT_FILENO) < 0) {
-    std::perror("bench_logger: redirecting standard output");
-    return 1;
+  {
+    const velqa::base::UniqueFd null_fd(open("/dev/null", O_WRONLY));
+    if (table_fd < 0 || !null_fd || dup2(null_fd.get(), STDOUT_FILENO) < 0) {
+      std::perror("bench_logger: redirecting standard output");
+      return 1;
+    }
   }
-  close(null_fd);
   DescriptorBuffer table_buffer(table_fd);
   std::ostream table(&table_buffer);
 

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd_posix.h"
+#include "base/utf8_path.h"
 #include "tests/support/scoped_process_os.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/vpn_answer.h"
@@ -64,19 +66,16 @@ class QuietStdout {
  public:
   QuietStdout() {
     std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
-    close(null);
+    const velqa::base::UniqueFd null(open("/dev/null", O_WRONLY));
+    dup2(null.get(), STDOUT_FILENO);
   }
   ~QuietStdout() {
     std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
+    dup2(saved_.get(), STDOUT_FILENO);
   }
 
  private:
-  int saved_;
+  velqa::base::UniqueFd saved_{dup(STDOUT_FILENO)};
 };
 
 // A configuration of the stand-in with the given "standin" object.

@@ -12,15 +12,15 @@
 #include <cwchar>
 #include <string>
 
+#include "base/utf16_text.h"
 #include "installer/stop_running/running_copies.h"
-#include "shell/command_line.h"
 
 namespace {
 
 constexpr DWORD kDefaultTimeoutMs = 10000;
 
 void PrintLine(const std::wstring& line) {
-  std::fputs((WideToUtf8(line.c_str()) + "\n").c_str(), stdout);
+  std::fputs((velqa::base::Utf8FromWide(line).value_or(std::string()) + "\n").c_str(), stdout);
   std::fflush(stdout);
 }
 

@@ -1,6 +1,6 @@
 #include "installer/stop_running/process_paths.h"
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 
 namespace velqa::installer {
 namespace {
@@ -78,11 +78,11 @@ bool IsApplicationImage(const std::wstring& file_name) {
 }
 
 std::optional<std::wstring> ProcessImagePath(DWORD pid) {
-  shell::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process.IsValid()) return std::nullopt;
+  base::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process.is_valid()) return std::nullopt;
   std::wstring image = GrowingCall([&](wchar_t* buffer, DWORD capacity) -> DWORD {
     DWORD size = capacity;
-    if (::QueryFullProcessImageNameW(process.Get(), 0, buffer, &size)) return size;
+    if (::QueryFullProcessImageNameW(process.get(), 0, buffer, &size)) return size;
     return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? capacity * 2 : 0;
   });
   if (image.empty()) return std::nullopt;

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <map>
 
+#include "base/win_resources_win.h"
 #include "installer/stop_running/process_paths.h"
 #include "shell/app_identity.h"
 #include "shell/single_instance.h"
 #include "shell/win32_window.h"
-#include "shell/win_resources.h"
 
 namespace velqa::installer {
 namespace {
@@ -20,7 +20,7 @@ constexpr DWORD kPollMs = 100;
 constexpr ULONGLONG kRepeatAskMs = 1000;
 
 struct AskedCopy {
-  shell::UniqueHandle process;
+  base::UniqueHandle process;
   ULONGLONG last_asked = 0;
 };
 
@@ -40,12 +40,12 @@ std::vector<HWND> ApplicationWindows() {
 }
 
 bool SingleInstanceMutexExists() {
-  shell::UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, kSingleInstanceMutexName));
-  return mutex.IsValid();
+  base::UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, kSingleInstanceMutexName));
+  return mutex.is_valid();
 }
 
-bool IsAlive(const shell::UniqueHandle& process) {
-  return process.IsValid() && ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+bool IsAlive(const base::UniqueHandle& process) {
+  return process.is_valid() && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 // The application copies and sing-box processes whose images lie in
@@ -53,12 +53,12 @@ bool IsAlive(const shell::UniqueHandle& process) {
 // drive's root never makes unrelated programs count.
 std::vector<DirectoryProcess> ProcessesInDirectory(const std::wstring& directory) {
   std::vector<DirectoryProcess> found;
-  shell::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.IsValid()) return found;
+  base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.is_valid()) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-       more = ::Process32NextW(snapshot.Get(), &entry)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
     if (!IsSingBoxImage(entry.szExeFile) && !IsApplicationImage(entry.szExeFile)) continue;
     std::optional<std::wstring> image = ProcessImagePath(entry.th32ProcessID);
     if (image && IsInsideDirectory(*image, directory)) {
@@ -74,16 +74,16 @@ std::wstring Describe(const DirectoryProcess& process) {
 
 void Terminate(const DirectoryProcess& process, DWORD wait_ms,
                const std::function<void(const std::wstring&)>& report) {
-  shell::UniqueHandle handle(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.pid));
-  if (!handle.IsValid()) {
+  base::UniqueHandle handle(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.pid));
+  if (!handle.is_valid()) {
     report(L"cannot open " + Describe(process) + L", error " + std::to_wstring(::GetLastError()));
     return;
   }
-  if (!::TerminateProcess(handle.Get(), 1)) {
+  if (!::TerminateProcess(handle.get(), 1)) {
     report(L"cannot end " + Describe(process) + L", error " + std::to_wstring(::GetLastError()));
     return;
   }
-  ::WaitForSingleObject(handle.Get(), wait_ms);
+  ::WaitForSingleObject(handle.get(), wait_ms);
   report(L"ended " + Describe(process));
 }
 

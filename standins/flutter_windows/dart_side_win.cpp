@@ -1,11 +1,11 @@
 #include "standins/flutter_windows/dart_side_win.h"
 
-#include <cstdio>
-
+#include "base/stderr_line.h"
+#include "base/utf8_path.h"
 #include "standins/flutter_windows/engine_win.h"
+#include "standins/flutter_windows/files_win.h"
 #include "standins/flutter_windows/host_crash_win.h"
 #include "standins/flutter_windows/panel_view_win.h"
-#include "standins/flutter_windows/text_win.h"
 #include "standins/flutter_windows/value_text.h"
 
 namespace velqa::standin {
@@ -14,9 +14,7 @@ namespace {
 constexpr WPARAM kTrayExitCommand = 1001;
 
 void ReportScriptError(const std::string& what) {
-  std::string line = "flutter_windows stand-in: dart script " + what + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  base::WriteStderrLine("flutter_windows stand-in: dart script ", what);
 }
 
 }  // namespace
@@ -30,7 +28,7 @@ void DartSide::OnEngineStarted() {
   for (const std::string& argument : engine_.arguments()) {
     text += ToHex(reinterpret_cast<const uint8_t*>(argument.data()), argument.size()) + "\n";
   }
-  if (!WriteWholeFile(PathFromUtf8(out), text)) ReportScriptError("cannot write " + out);
+  if (!WriteWholeFile(base::PathFromUtf8(out), text)) ReportScriptError("cannot write " + out);
 }
 
 void DartSide::OnFirstFrame() {
@@ -38,7 +36,7 @@ void DartSide::OnFirstFrame() {
   started_ = true;
   const std::string& path = engine_.options().script;
   if (path.empty()) return;
-  std::optional<std::string> text = ReadWholeFile(PathFromUtf8(path));
+  std::optional<std::string> text = ReadWholeFile(base::PathFromUtf8(path));
   if (!text) {
     ReportScriptError("cannot read " + path);
     engine_.events().Write("script unreadable");
@@ -115,7 +113,7 @@ void DartSide::Record(const std::string& label, const std::vector<uint8_t>& answ
   const std::string& path = engine_.options().replies;
   if (path.empty()) return;
   std::string line = label + "\t" + ToHex(answer.data(), answer.size()) + "\t" + readable + "\n";
-  if (!AppendToFile(PathFromUtf8(path), line)) ReportScriptError("cannot write " + path);
+  if (!AppendToFile(base::PathFromUtf8(path), line)) ReportScriptError("cannot write " + path);
 }
 
 HWND DartSide::TopLevelWindow() const { return GetAncestor(panel_.window(), GA_ROOT); }

@@ -2,13 +2,15 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <utility>
 
+#include "base/stderr_line.h"
+#include "base/utf16_text.h"
+#include "base/utf8_path.h"
 #include "standins/flutter_windows/dart_side_win.h"
+#include "standins/flutter_windows/files_win.h"
 #include "standins/flutter_windows/panel_view_win.h"
 #include "standins/flutter_windows/registrar_text.h"
-#include "standins/flutter_windows/text_win.h"
 
 namespace velqa::standin {
 namespace {
@@ -19,16 +21,14 @@ std::filesystem::path FromExecutable(const wchar_t* path) {
 }
 
 void ReportMissing(const char* what, const std::filesystem::path& path) {
-  std::string line = std::string("flutter_windows stand-in: ") + what +
-                     " not found: " + WideToUtf8(path.wstring()) + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  base::WriteStderrLine(std::string("flutter_windows stand-in: ") + what + " not found: ",
+                        base::Utf8FromWide(path.wstring()).value_or(std::string()));
 }
 
 }  // namespace
 
 void EventLog::Write(const std::string& line) const {
-  if (!path_.empty()) AppendToFile(PathFromUtf8(path_), line + "\n");
+  if (!path_.empty()) AppendToFile(base::PathFromUtf8(path_), line + "\n");
 }
 
 std::unique_ptr<Engine> Engine::Create(const FlutterDesktopEngineProperties& properties) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/win_resources_win.h"
 #include "channel/embedding_api.h"
 #include "standins/flutter_windows/engine_win.h"
 
@@ -181,9 +182,8 @@ UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor) {
   if (get_dpi != nullptr && SUCCEEDED(get_dpi(monitor, kEffectiveDpi, &dpi_x, &dpi_y))) {
     return dpi_x;
   }
-  HDC screen = GetDC(nullptr);
-  int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  const velqa::base::UniqueWindowDc screen(GetDC(nullptr));
+  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
   return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
@@ -198,18 +198,17 @@ void FlutterDesktopResyncOutputStreams(void) {
   for (const auto& s : streams) {
     HANDLE handle = GetStdHandle(s.which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) continue;
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+    HANDLE raw_copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &raw_copy, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
       continue;
     }
+    velqa::base::UniqueHandle copy(raw_copy);
     std::fflush(s.stream);
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(copy.get()), _O_TEXT);
+    if (descriptor == -1) continue;
     // The descriptor owns the copy from here; closing it closes the copy.
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_TEXT);
-    if (descriptor == -1) {
-      CloseHandle(copy);
-      continue;
-    }
+    static_cast<void>(copy.Release());
     _dup2(descriptor, s.descriptor);
     _close(descriptor);
   }

@@ -1,7 +1,8 @@
 #include "standins/flutter_windows/messenger.h"
 
-#include <cstdio>
 #include <utility>
+
+#include "base/stderr_line.h"
 
 namespace velqa::standin {
 
@@ -80,8 +81,8 @@ bool Messenger::SendResponse(const FlutterDesktopMessageResponseHandle* handle, 
     std::lock_guard lock(state_mutex_);
     auto found = pending_.find(handle);
     if (found == pending_.end()) {
-      std::fputs("flutter_windows stand-in: response for an unknown or used handle ignored\n",
-                 stderr);
+      base::WriteStderrLine(
+          "flutter_windows stand-in: response for an unknown or used handle ignored");
       return false;
     }
     pending = std::move(found->second);

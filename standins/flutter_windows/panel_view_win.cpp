@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "standins/flutter_windows/text_win.h"
+#include "base/utf16_text.h"
+#include "standins/flutter_windows/files_win.h"
 
 namespace velqa::standin {
 namespace {
@@ -49,10 +50,10 @@ HWND MakeControl(const wchar_t* window_class, const wchar_t* text, DWORD style, 
 std::unique_ptr<PanelView> PanelView::Create(int width, int height) {
   RegisterClassesOnce();
   std::unique_ptr<PanelView> panel(new PanelView());
-  panel->parking_.reset(CreateWindowExW(0, kParkingClass, L"", WS_POPUP, 0, 0, width, height,
+  panel->parking_.Reset(CreateWindowExW(0, kParkingClass, L"", WS_POPUP, 0, 0, width, height,
                                         nullptr, nullptr, ThisModule(), nullptr));
   if (!panel->parking_) return nullptr;
-  panel->view_.reset(CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
+  panel->view_.Reset(CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                                      0, width, height, panel->parking_.get(), nullptr, ThisModule(),
                                      nullptr));
   if (!panel->view_) return nullptr;
@@ -63,8 +64,9 @@ std::unique_ptr<PanelView> PanelView::Create(int width, int height) {
   panel->label_ = MakeControl(L"STATIC", L"sing-box configuration file", 0, view, 3);
   panel->path_edit_ = MakeControl(L"EDIT", L"", WS_BORDER | ES_AUTOHSCROLL, view, 1);
   for (int i = 0; i < 5; ++i) {
-    panel->buttons_[i] = MakeControl(L"BUTTON", Utf8ToWide(kMethods[i]).c_str(), BS_PUSHBUTTON,
-                                     view, kFirstButtonId + i);
+    panel->buttons_[i] =
+        MakeControl(L"BUTTON", base::WideFromUtf8(kMethods[i]).value_or(std::wstring()).c_str(),
+                    BS_PUSHBUTTON, view, kFirstButtonId + i);
   }
   panel->answers_ =
       MakeControl(L"LISTBOX", L"", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, view, 2);
@@ -74,11 +76,11 @@ std::unique_ptr<PanelView> PanelView::Create(int width, int height) {
 
 PanelView::~PanelView() {
   if (frame_dc_ && original_bitmap_ != nullptr) SelectObject(frame_dc_.get(), original_bitmap_);
-  frame_bitmap_.reset();
-  frame_dc_.reset();
+  frame_bitmap_.Reset();
+  frame_dc_.Reset();
   if (view_) SetWindowLongPtrW(view_.get(), GWLP_USERDATA, 0);
-  view_.reset();
-  parking_.reset();
+  view_.Reset();
+  parking_.Reset();
 }
 
 void PanelView::Layout(int width, int height) {
@@ -103,20 +105,19 @@ void PanelView::RenderFrame(int frame_number) {
   int width = client.right > 1 ? client.right : 1;
   int height = client.bottom > 1 ? client.bottom : 1;
   if (!frame_dc_ || width != frame_width_ || height != frame_height_) {
-    HDC screen = GetDC(view_.get());
+    const base::UniqueWindowDc screen(GetDC(view_.get()), {view_.get()});
     if (!frame_dc_) {
-      frame_dc_.reset(CreateCompatibleDC(screen));
+      frame_dc_.Reset(CreateCompatibleDC(screen.get()));
     } else if (original_bitmap_ != nullptr) {
       SelectObject(frame_dc_.get(), original_bitmap_);
     }
-    frame_bitmap_.reset(CreateCompatibleBitmap(screen, width, height));
-    ReleaseDC(view_.get(), screen);
+    frame_bitmap_.Reset(CreateCompatibleBitmap(screen.get(), width, height));
     original_bitmap_ = SelectObject(frame_dc_.get(), frame_bitmap_.get());
     frame_width_ = width;
     frame_height_ = height;
   }
   HDC dc = frame_dc_.get();
-  UniqueGdiObject brush(CreateSolidBrush(kBackground));
+  base::UniqueGdiObject brush(CreateSolidBrush(kBackground));
   FillRect(dc, &client, static_cast<HBRUSH>(brush.get()));
   SetBkMode(dc, TRANSPARENT);
   HGDIOBJ old_font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
@@ -129,7 +130,7 @@ void PanelView::RenderFrame(int frame_number) {
 }
 
 void PanelView::AddAnswer(const std::string& line) {
-  std::wstring text = Utf8ToWide(line);
+  const std::wstring text = base::WideFromUtf8(line).value_or(std::wstring());
   LRESULT index = SendMessageW(answers_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
   if (index >= 0) SendMessageW(answers_, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
 }
@@ -140,7 +141,7 @@ void PanelView::Paint() {
   if (frame_dc_) {
     BitBlt(dc, 0, 0, frame_width_, frame_height_, frame_dc_.get(), 0, 0, SRCCOPY);
   } else {
-    UniqueGdiObject brush(CreateSolidBrush(kBackground));
+    base::UniqueGdiObject brush(CreateSolidBrush(kBackground));
     FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(brush.get()));
   }
   EndPaint(view_.get(), &paint);
@@ -164,7 +165,7 @@ LRESULT PanelView::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         std::wstring path(static_cast<size_t>(length) + 1, L'\0');
         GetWindowTextW(path_edit_, path.data(), length + 1);
         path.resize(static_cast<size_t>(length));
-        on_button_(kMethods[id - kFirstButtonId], WideToUtf8(path));
+        on_button_(kMethods[id - kFirstButtonId], base::Utf8FromWide(path).value_or(std::string()));
         return 0;
       }
       break;

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "standins/flutter_windows/win_resources_win.h"
+#include "base/win_resources_win.h"
 
 namespace velqa::standin {
 
@@ -42,14 +42,14 @@ class PanelView {
 
   // The view is a child window from birth; until the host adopts it, it
   // lives under a hidden parking window of its own.
-  UniqueWindow parking_;
-  UniqueWindow view_;
+  base::UniqueWindow parking_;
+  base::UniqueWindow view_;
   HWND label_ = nullptr;  // child controls die with the view
   HWND path_edit_ = nullptr;
   HWND answers_ = nullptr;
   HWND buttons_[5] = {};
-  UniqueMemoryDc frame_dc_;
-  UniqueGdiObject frame_bitmap_;
+  base::UniqueMemoryDc frame_dc_;
+  base::UniqueGdiObject frame_bitmap_;
   HGDIOBJ original_bitmap_ = nullptr;
   int frame_width_ = 0;
   int frame_height_ = 0;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "standins/flutter_windows/text_win.h"
+#include "standins/flutter_windows/files_win.h"
 
 namespace velqa::standin {
 namespace {
@@ -34,7 +34,7 @@ bool TaskRunner::Queue::Post(Task task) {
 std::unique_ptr<TaskRunner> TaskRunner::Create() {
   RegisterClassOnce();
   std::unique_ptr<TaskRunner> runner(new TaskRunner());
-  runner->window_.reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+  runner->window_.Reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                         ThisModule(), nullptr));
   if (!runner->window_) return nullptr;
   SetWindowLongPtrW(runner->window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(runner.get()));
@@ -67,7 +67,7 @@ void TaskRunner::Close() {
   }
   timers_.clear();
   if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
-  window_.reset();
+  window_.Reset();
 }
 
 void TaskRunner::RunQueued() {

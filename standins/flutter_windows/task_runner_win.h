@@ -15,7 +15,7 @@
 #include <memory>
 #include <mutex>
 
-#include "standins/flutter_windows/win_resources_win.h"
+#include "base/win_resources_win.h"
 
 namespace velqa::standin {
 
@@ -52,7 +52,7 @@ class TaskRunner {
   std::shared_ptr<Queue> queue_ = std::make_shared<Queue>();
   std::map<UINT_PTR, Task> timers_;
   UINT_PTR next_timer_ = 1;
-  UniqueWindow window_;
+  base::UniqueWindow window_;
 };
 
 }  // namespace velqa::standin

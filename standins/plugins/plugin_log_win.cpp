@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/win_resources_win.h"
 #include "standins/flutter_windows/registrar_text.h"
-#include "standins/flutter_windows/win_resources_win.h"
 
 namespace velqa::standin {
 
@@ -17,8 +17,8 @@ void LogPluginRegistration(const char* plugin_name, const void* registrar) {
       std::string(plugin_name) +
       (registrar != nullptr ? " registered with registrar " + RegistrarText(registrar) + "\n"
                             : " registered without registrar\n");
-  UniqueFile file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::UniqueHandle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   DWORD written = 0;
   WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

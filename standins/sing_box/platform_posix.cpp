@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/unique_fd_posix.h"
 #include "standins/sing_box/platform.h"
 
 extern char** environ;
@@ -22,37 +23,35 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const velqa::base::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) {
     *reason = std::strerror(errno);
     return false;
   }
   char buffer[65536];
   for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    ssize_t n = read(fd.get(), buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       *reason = std::strerror(errno);
-      close(fd);
       return false;
     }
     contents->append(buffer, static_cast<size_t>(n));
   }
-  close(fd);
   return true;
 }
 
 bool WriteTextFile(const std::string& path, const std::string& contents, std::string* reason) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  const velqa::base::UniqueFd fd(
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) {
     *reason = std::strerror(errno);
     return false;
   }
   const bool written =
-      write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+      write(fd.get(), contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
   if (!written) *reason = std::strerror(errno);
-  close(fd);
   return written;
 }
 

@@ -7,61 +7,43 @@
 #include <cwchar>
 #include <iterator>
 #include <string>
+#include <string_view>
 
+#include "base/utf16_text.h"
+#include "base/win_resources_win.h"
 #include "standins/sing_box/platform.h"
 
 namespace standin {
 namespace {
 
-std::string ToUtf8(const wchar_t* text, int length = -1) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  if (length < 0) out.pop_back();  // the terminating zero
-  return out;
+using velqa::base::UniqueHandle;
+using velqa::base::UniqueLocalMemory;
+
+// Text that is not UTF-8 or UTF-16 becomes "", as in the host.
+std::string ToUtf8(std::wstring_view text) {
+  return velqa::base::Utf8FromWide(text).value_or(std::string());
 }
 
 std::wstring ToWide(const std::string& text) {
-  int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-  return out;
+  return velqa::base::WideFromUtf8(text).value_or(std::wstring());
 }
 
 std::string ErrorText(DWORD code) { return "Windows error " + std::to_string(code); }
-
-// Closes a kernel handle when it goes out of scope.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 }  // namespace
 
 std::vector<std::string> Arguments(int, char**) {
   int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  const UniqueLocalMemory<wchar_t*> wide(CommandLineToArgvW(GetCommandLineW(), &count));
   std::vector<std::string> out;
-  for (int i = 1; wide && i < count; ++i) out.push_back(ToUtf8(wide[i]));
-  LocalFree(wide);
+  for (int i = 1; wide && i < count; ++i) out.push_back(ToUtf8(wide.get()[i]));
   return out;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* contents, std::string* reason) {
-  ScopedHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  UniqueHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
+  if (!file) {
     DWORD error = GetLastError();
     *reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                   ? "The system cannot find the file specified."
@@ -81,9 +63,9 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
 }
 
 bool WriteTextFile(const std::string& path, const std::string& contents, std::string* reason) {
-  ScopedHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  UniqueHandle file(CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
+  if (!file) {
     *reason = ErrorText(GetLastError());
     return false;
   }
@@ -126,7 +108,7 @@ std::vector<std::string> HeldHandles() {
       const DWORD length =
           GetFinalPathNameByHandleW(handle, path, static_cast<DWORD>(std::size(path)), 0);
       if (length > 0 && length < std::size(path))
-        detail += " " + ToUtf8(path, static_cast<int>(length));
+        detail += " " + ToUtf8(std::wstring_view(path, length));
     }
     held.push_back(std::to_string(value) + " " + kind + " " + detail);
   }
@@ -170,7 +152,8 @@ unsigned long SpawnSelf(const std::string& config_path, DWORD flags, std::string
     *reason = ErrorText(GetLastError());
     return 0;
   }
-  ScopedHandle process(info.hProcess), thread(info.hThread);
+  const UniqueHandle process(info.hProcess);
+  const UniqueHandle thread(info.hThread);
   return info.dwProcessId;
 }
 

@@ -56,7 +56,7 @@ bool AppProcess::Start(const std::filesystem::path& executable,
       return false;
     }
     process_.Reset(info.hProcess);
-    shell::UniqueHandle thread(info.hThread);
+    base::UniqueHandle thread(info.hThread);
     pid_ = info.dwProcessId;
     return true;
   }
@@ -69,7 +69,7 @@ bool AppProcess::Start(const std::filesystem::path& executable,
     return false;
   }
   output_read_.Reset(read_end);
-  shell::UniqueHandle output_write(write_end);
+  base::UniqueHandle output_write(write_end);
   ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
 
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -83,7 +83,7 @@ bool AppProcess::Start(const std::filesystem::path& executable,
     return false;
   }
   process_.Reset(info.hProcess);
-  shell::UniqueHandle thread(info.hThread);
+  base::UniqueHandle thread(info.hThread);
   pid_ = info.dwProcessId;
   output_write.Reset();  // the child holds the only write end now
   reader_ = std::thread([this] { ReadOutput(); });
@@ -96,13 +96,13 @@ void AppProcess::ReadOutput() {
   char buffer[4096];
   while (!stop_reading_) {
     DWORD available = 0;
-    if (!::PeekNamedPipe(output_read_.Get(), nullptr, 0, nullptr, &available, nullptr)) return;
+    if (!::PeekNamedPipe(output_read_.get(), nullptr, 0, nullptr, &available, nullptr)) return;
     if (available == 0) {
       ::Sleep(10);
       continue;
     }
     DWORD read = 0;
-    if (!::ReadFile(output_read_.Get(), buffer, sizeof(buffer), &read, nullptr) || read == 0)
+    if (!::ReadFile(output_read_.get(), buffer, sizeof(buffer), &read, nullptr) || read == 0)
       return;
     std::lock_guard<std::mutex> lock(output_mutex_);
     output_.append(buffer, read);
@@ -110,21 +110,21 @@ void AppProcess::ReadOutput() {
 }
 
 std::optional<DWORD> AppProcess::WaitForExit(DWORD timeout_ms) {
-  if (!process_.IsValid()) return std::nullopt;
-  if (::WaitForSingleObject(process_.Get(), timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+  if (!process_.is_valid()) return std::nullopt;
+  if (::WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
-  ::GetExitCodeProcess(process_.Get(), &code);
+  ::GetExitCodeProcess(process_.get(), &code);
   return code;
 }
 
 bool AppProcess::IsRunning() const {
-  return process_.IsValid() && ::WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+  return process_.is_valid() && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }
 
 void AppProcess::Kill() {
   if (IsRunning()) {
-    ::TerminateProcess(process_.Get(), 99);
-    ::WaitForSingleObject(process_.Get(), 10000);
+    ::TerminateProcess(process_.get(), 99);
+    ::WaitForSingleObject(process_.get(), 10000);
   }
 }
 
@@ -150,12 +150,12 @@ HWND FindAppWindow(DWORD pid) {
 
 std::vector<DWORD> ChildProcesses(DWORD parent_pid, const std::wstring& image_name) {
   std::vector<DWORD> children;
-  shell::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.IsValid()) return children;
+  base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.is_valid()) return children;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-       more = ::Process32NextW(snapshot.Get(), &entry)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
     if (entry.th32ParentProcessID == parent_pid &&
         _wcsicmp(entry.szExeFile, image_name.c_str()) == 0) {
       children.push_back(entry.th32ProcessID);

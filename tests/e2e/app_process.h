@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 
 namespace velqa::e2e {
 
@@ -50,7 +50,7 @@ class AppProcess {
   void Kill();
 
   DWORD pid() const { return pid_; }
-  HANDLE handle() const { return process_.Get(); }
+  HANDLE handle() const { return process_.get(); }
   // Everything read from the pipe so far.
   std::string Output();
   // Waits until the output holds `text`.
@@ -59,8 +59,8 @@ class AppProcess {
  private:
   void ReadOutput();
 
-  shell::UniqueHandle process_;
-  shell::UniqueHandle output_read_;
+  base::UniqueHandle process_;
+  base::UniqueHandle output_read_;
   DWORD pid_ = 0;
   std::atomic<bool> stop_reading_{false};
   std::thread reader_;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
 
@@ -23,30 +23,30 @@ class OwnConsole {
  public:
   OwnConsole() {
     output_.Reset(Open());
-    if (output_.IsValid()) return;
+    if (output_.is_valid()) return;
     // Wine gives a program started without a terminal a console that
     // cannot be opened as CONOUT$; trade it for a real one.
     ::FreeConsole();
     if (::AllocConsole()) output_.Reset(Open());
   }
-  bool IsValid() const { return output_.IsValid(); }
+  bool IsValid() const { return output_.is_valid(); }
 
   void Clear() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    ::GetConsoleScreenBufferInfo(output_.Get(), &info);
+    ::GetConsoleScreenBufferInfo(output_.get(), &info);
     const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
     DWORD written = 0;
-    ::FillConsoleOutputCharacterW(output_.Get(), L' ', cells, COORD{0, 0}, &written);
-    ::SetConsoleCursorPosition(output_.Get(), COORD{0, 0});
+    ::FillConsoleOutputCharacterW(output_.get(), L' ', cells, COORD{0, 0}, &written);
+    ::SetConsoleCursorPosition(output_.get(), COORD{0, 0});
   }
 
   std::wstring Text() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    ::GetConsoleScreenBufferInfo(output_.Get(), &info);
+    ::GetConsoleScreenBufferInfo(output_.get(), &info);
     const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
     std::wstring text(cells, L' ');
     DWORD read = 0;
-    ::ReadConsoleOutputCharacterW(output_.Get(), text.data(), cells, COORD{0, 0}, &read);
+    ::ReadConsoleOutputCharacterW(output_.get(), text.data(), cells, COORD{0, 0}, &read);
     text.resize(read);
     return text;
   }
@@ -56,7 +56,7 @@ class OwnConsole {
     return ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   }
-  shell::UniqueHandle output_;
+  base::UniqueHandle output_;
 };
 
 TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirected) {

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "base/win_resources_win.h"
 #include "installer/stop_running/process_paths.h"
 #include "shell/app_identity.h"
 #include "shell/single_instance.h"
 #include "shell/win32_window.h"
-#include "shell/win_resources.h"
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
 #include "tests/support/process_probe.h"
@@ -73,7 +73,7 @@ bool UninstallKeyExists() {
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
     return false;
   }
-  shell::UniqueRegistryKey owner(key);
+  base::UniqueRegistryKey owner(key);
   return true;
 }
 
@@ -156,7 +156,7 @@ class InstallerTest : public ::testing::Test {
     HKEY key = nullptr;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr, 0,
                           KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-      shell::UniqueRegistryKey owner(key);
+      base::UniqueRegistryKey owner(key);
       ::RegSetValueExW(key, L"winemenubuilder.exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
                        sizeof(wchar_t));
     }
@@ -337,8 +337,8 @@ TEST_F(InstallerTest, SilentInstallUpgradeWhileRunningAndUninstallLeaveNothingBe
   const std::optional<std::wstring> quiet = UninstallValue(L"QuietUninstallString");
   ASSERT_TRUE(quiet.has_value());
   int argc = 0;
-  shell::UniqueLocalMemory<wchar_t*> argv(::CommandLineToArgvW(quiet->c_str(), &argc));
-  ASSERT_TRUE(argv != nullptr && argc >= 1);
+  base::UniqueLocalMemory<wchar_t*> argv(::CommandLineToArgvW(quiet->c_str(), &argc));
+  ASSERT_TRUE(argv.get() != nullptr && argc >= 1);
   ASSERT_EQ(Run(argv.get()[0], std::vector<std::wstring>(argv.get() + 1, argv.get() + argc)),
             std::optional<DWORD>(0));
   // The uninstaller carries on from a copy of itself in the temporary folder;
@@ -363,8 +363,8 @@ TEST_F(InstallerTest, SilentInstallUpgradeWhileRunningAndUninstallLeaveNothingBe
 
 TEST_F(InstallerTest, ACopyThatDoesNotExitStopsTheInstallBeforeAnythingIsWritten) {
   // This process holds the single-instance mutex like a copy that hangs.
-  shell::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
-  ASSERT_TRUE(mutex.IsValid());
+  base::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+  ASSERT_TRUE(mutex.is_valid());
   const fs::path target = work_->path() / L"目标 目录" / L"Velqa电商助手";
   const ULONGLONG started = ::GetTickCount64();
   EXPECT_EQ(Run(setup_, {L"/S", L"/D=" + target.wstring()}), std::optional<DWORD>(3));

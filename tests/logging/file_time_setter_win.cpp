@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "base/win_resources_win.h"
 #include "tests/logging/file_time_setter.h"
 
 void SetLastWriteTime(const std::filesystem::path& path,
@@ -14,11 +15,10 @@ void SetLastWriteTime(const std::filesystem::path& path,
   file_time.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffff);
   file_time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
   // Backup semantics let directories be opened too.
-  HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open for SetFileTime");
-  const BOOL set = SetFileTime(handle, nullptr, nullptr, &file_time);
-  CloseHandle(handle);
-  if (!set) throw std::runtime_error("SetFileTime failed");
+  const velqa::base::UniqueHandle handle(
+      CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) throw std::runtime_error("cannot open for SetFileTime");
+  if (!SetFileTime(handle.get(), nullptr, nullptr, &file_time)) throw std::runtime_error("SetFileTime failed");
 }

@@ -8,7 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/logging/blocked_entry.h"
 #include "tests/logging/file_time_setter.h"
 #include "tests/logging/logger_test_support.h"
@@ -20,7 +20,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::UnorderedElementsAre;
-using velqa::logging::Utf8FromPath;
+using velqa::base::Utf8FromPath;
 
 namespace {
 

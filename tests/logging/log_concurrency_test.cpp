@@ -11,7 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "logging/logger_errors.h"
+#include "base/stderr_line.h"
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
@@ -144,7 +144,7 @@ TEST(LoggerStderrTest, LinesFromSeveralThreadsStayWhole) {
     threads.emplace_back([t] {
       const std::string detail(120, static_cast<char>('a' + t));
       for (int i = 0; i < kLinesPerThread; ++i) {
-        velqa::logging::ReportToStderr("NativeLogger: 写入日志失败: ", detail);
+        velqa::base::WriteStderrLine("NativeLogger: 写入日志失败: ", detail);
       }
     });
   }

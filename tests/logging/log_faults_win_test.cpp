@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/win_resources_win.h"
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
@@ -44,18 +45,19 @@ TEST_F(LogFaultsWinTest, RenameRefusedWhileAnotherReaderHoldsTheFileLosesNothing
 // value a young process uses is tried.
 TEST_F(LogFaultsWinTest, LogFileHandleIsNotInheritable) {
   auto logger = MakeInitializedLogger();
-  HANDLE probe = CreateFileW(DayFile().c_str(), FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+  const velqa::base::UniqueHandle probe(
+      CreateFileW(DayFile().c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_NE(probe.get(), INVALID_HANDLE_VALUE);
   BY_HANDLE_FILE_INFORMATION log_file{};
-  ASSERT_TRUE(GetFileInformationByHandle(probe, &log_file));
+  ASSERT_TRUE(GetFileInformationByHandle(probe.get(), &log_file));
   int found = 0;
   for (std::uintptr_t value = 4; value < (1u << 16); value += 4) {
     const HANDLE handle = reinterpret_cast<HANDLE>(value);
     DWORD flags = 0;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (handle == probe || !GetHandleInformation(handle, &flags) ||
+    if (handle == probe.get() || !GetHandleInformation(handle, &flags) ||
         GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
         info.dwVolumeSerialNumber != log_file.dwVolumeSerialNumber ||
         info.nFileIndexHigh != log_file.nFileIndexHigh ||
@@ -65,7 +67,6 @@ TEST_F(LogFaultsWinTest, LogFileHandleIsNotInheritable) {
     ++found;
     EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u) << "handle " << value;
   }
-  CloseHandle(probe);
   EXPECT_EQ(found, 1);
 }
 

@@ -7,8 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/utf8_path.h"
 #include "logging/log_format.h"
-#include "logging/utf8_path.h"
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
@@ -16,7 +16,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
-using velqa::logging::Utf8FromPath;
+using velqa::base::Utf8FromPath;
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/utf8_path.h"
 #include "logging/executable_directory.h"
-#include "logging/utf8_path.h"
 #include "tests/logging/logger_test_support.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using velqa::logging::PathFromUtf8;
+using velqa::base::PathFromUtf8;
 
 namespace {
 
@@ -48,8 +48,8 @@ TEST_F(LoggerSetupTest, CreatesLogsDirectoryAndDayFileWithStartupRecordsInOrder)
 
   EXPECT_TRUE(fs::is_directory(dir_.logs()));
   const fs::path expected = dir_.logs() / "velqa_20250301.log";
-  EXPECT_EQ(NativeLoggerTestPeer::LogFilePath(*logger), velqa::logging::Utf8FromPath(expected));
-  const std::string path_text = velqa::logging::Utf8FromPath(expected);
+  EXPECT_EQ(NativeLoggerTestPeer::LogFilePath(*logger), velqa::base::Utf8FromPath(expected));
+  const std::string path_text = velqa::base::Utf8FromPath(expected);
   const std::string prefix = "[2025-03-01 09:15:02.047] [INFO] [NativeLogger] [I] ";
   EXPECT_THAT(ReadLines(expected),
               ElementsAre(prefix + "NativeLogger初始化成功", prefix + "日志文件路径: " + path_text,
@@ -129,7 +129,7 @@ TEST_F(LoggerSetupTest, LogsPathThatIsAFileFailsToOpenAndIsLeftAlone) {
   EXPECT_FALSE(logger->Initialize());
   logger->Info("after failure", "Main");
   console.Finish();
-  const std::string path_text = velqa::logging::Utf8FromPath(DayFile());
+  const std::string path_text = velqa::base::Utf8FromPath(DayFile());
   EXPECT_EQ(console.err(), "NativeLogger: 无法打开日志文件: " + path_text + "\n");
   EXPECT_EQ(console.out(), "[NativeLogger] after failure\n");
   EXPECT_EQ(ReadFileBytes(dir_.logs()), "not a directory");
@@ -195,18 +195,18 @@ TEST_F(ChineseDirectoryTest, CreatesWritesRotatesAndCleansUnderTheUtf8Path) {
   const auto lines = ReadLines(DayFile());
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(WithoutTimestamp(lines[0]),
-            "[INFO] [NativeLogger] [I] 日志文件轮转: " + velqa::logging::Utf8FromPath(rotated));
+            "[INFO] [NativeLogger] [I] 日志文件轮转: " + velqa::base::Utf8FromPath(rotated));
   // Exactly the names we asked for, nothing mangled through a code page.
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir_.logs())) {
-    names.push_back(velqa::logging::Utf8FromPath(entry.path().filename()));
+    names.push_back(velqa::base::Utf8FromPath(entry.path().filename()));
   }
   EXPECT_THAT(names,
               testing::UnorderedElementsAre("velqa_20250301.log", "velqa_20250301_091502.log"));
   const auto stdout_lines = SplitLines(console.out());
   ASSERT_GE(stdout_lines.size(), 3u);
   EXPECT_EQ(WithoutTimestamp(stdout_lines[2]),
-            "[INFO] [NativeLogger] [I] 删除旧日志文件: " + velqa::logging::Utf8FromPath(old_file));
+            "[INFO] [NativeLogger] [I] 删除旧日志文件: " + velqa::base::Utf8FromPath(old_file));
 }
 
 }  // namespace

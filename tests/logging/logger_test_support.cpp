@@ -7,11 +7,11 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/logging/file_time_setter.h"
 
 namespace fs = std::filesystem;
-using velqa::logging::PathFromUtf8;
+using velqa::base::PathFromUtf8;
 
 std::unique_ptr<NativeLogger> NativeLoggerTestPeer::Create(
     velqa::logging::LogEnvironment environment) {
@@ -47,7 +47,7 @@ TempDir::~TempDir() {
   fs::remove_all(root_, ignored);
 }
 
-std::string TempDir::utf8() const { return velqa::logging::Utf8FromPath(path_); }
+std::string TempDir::utf8() const { return velqa::base::Utf8FromPath(path_); }
 
 std::string ReadFileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -11,25 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-TEST(WideToUtf8Test, ConvertsTextAndRejectsWhatIsNotUtf16) {
-  EXPECT_EQ(WideToUtf8(nullptr), "");
-  EXPECT_EQ(WideToUtf8(L""), "");
-  EXPECT_EQ(WideToUtf8(L"plain"), "plain");
-  EXPECT_EQ(WideToUtf8(L"\u00fc"), "\xC3\xBC");
-  EXPECT_EQ(WideToUtf8(L"Velqa电商助手"), "Velqa\xE7\x94\xB5\xE5\x95\x86\xE5\x8A\xA9\xE6\x89\x8B");
-  // A surrogate pair is one code point of four bytes.
-  EXPECT_EQ(WideToUtf8(L"\xD83D\xDE00"), "\xF0\x9F\x98\x80");
-  // Unpaired surrogates give nothing rather than replacement characters.
-  EXPECT_EQ(WideToUtf8(L"a\xD800"), "");
-  EXPECT_EQ(WideToUtf8(L"\xDC00z"), "");
-}
 
 TEST(CollectCommandLineArgumentsTest, SkipsTheProgramAndKeepsOrderBlanksAndUtf8) {
   EXPECT_THAT(CollectCommandLineArguments(L"velqa_assistant.exe"), IsEmpty());
@@ -60,31 +47,31 @@ std::vector<std::string> ArgumentsSeenByProbe(std::wstring command_line) {
       (L"velqa_command_line_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
        std::to_wstring(++runs) + L".txt");
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  velqa::shell::UniqueHandle output(
+  velqa::base::UniqueHandle output(
       ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inheritable, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  if (!output.IsValid()) return {"<no output file>"};
+  if (!output.is_valid()) return {"<no output file>"};
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output.Get();
-  startup.hStdError = output.Get();
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(probe.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
     return {"<probe not started>"};
   }
-  velqa::shell::UniqueHandle process(info.hProcess);
-  velqa::shell::UniqueHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) return {"<probe hangs>"};
+  velqa::base::UniqueHandle process(info.hProcess);
+  velqa::base::UniqueHandle thread(info.hThread);
+  if (::WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return {"<probe hangs>"};
 
   // The probe wrote through the same file object, so its position is shared.
-  ::SetFilePointer(output.Get(), 0, nullptr, FILE_BEGIN);
+  ::SetFilePointer(output.get(), 0, nullptr, FILE_BEGIN);
   std::string text;
   char buffer[512];
   DWORD read = 0;
-  while (::ReadFile(output.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+  while (::ReadFile(output.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
     text.append(buffer, read);
   }
   std::vector<std::string> lines;

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <string>
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 
 namespace {
 
-using velqa::shell::UniqueHandle;
+using velqa::base::UniqueHandle;
 
 TEST(NeedsConsoleBindingTest, HandlesThatLeadNowhereMayBeBound) {
   EXPECT_TRUE(NeedsConsoleBinding(nullptr));
@@ -17,8 +17,8 @@ TEST(NeedsConsoleBindingTest, HandlesThatLeadNowhereMayBeBound) {
 
   // A handle that was valid once but has been closed since.
   UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  ASSERT_TRUE(event.IsValid());
-  const HANDLE closed = event.Get();
+  ASSERT_TRUE(event.is_valid());
+  const HANDLE closed = event.get();
   event.Reset();
   EXPECT_TRUE(NeedsConsoleBinding(closed));
 }
@@ -29,21 +29,21 @@ TEST(NeedsConsoleBindingTest, RedirectedOutputIsNeverReplaced) {
   ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 0));
   UniqueHandle pipe_read(read_end);
   UniqueHandle pipe_write(write_end);
-  EXPECT_FALSE(NeedsConsoleBinding(pipe_write.Get()));
+  EXPECT_FALSE(NeedsConsoleBinding(pipe_write.get()));
 
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() /
       (L"velqa_console_test_" + std::to_wstring(::GetCurrentProcessId()) + L".txt");
   UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  ASSERT_TRUE(file.IsValid());
-  EXPECT_FALSE(NeedsConsoleBinding(file.Get()));
+  ASSERT_TRUE(file.is_valid());
+  EXPECT_FALSE(NeedsConsoleBinding(file.get()));
 
   // The NUL device is a character device somebody chose on purpose.
   UniqueHandle nul(
       ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(nul.IsValid());
-  EXPECT_FALSE(NeedsConsoleBinding(nul.Get()));
+  ASSERT_TRUE(nul.is_valid());
+  EXPECT_FALSE(NeedsConsoleBinding(nul.get()));
 }
 
 // A console for this process: its own one, or one allocated for the test
@@ -54,7 +54,7 @@ class TestConsole {
   TestConsole() {
     code_page_ = ::GetConsoleOutputCP();
     output_.Reset(Open());
-    if (output_.IsValid()) return;
+    if (output_.is_valid()) return;
     const HANDLE standard[] = {::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE),
                                ::GetStdHandle(STD_ERROR_HANDLE)};
     // Wine gives a program started without a terminal a console that cannot
@@ -71,7 +71,7 @@ class TestConsole {
   ~TestConsole() {
     if (code_page_ != 0) ::SetConsoleOutputCP(code_page_);
   }
-  HANDLE output() const { return output_.Get(); }
+  HANDLE output() const { return output_.get(); }
 
  private:
   static HANDLE Open() {
@@ -88,18 +88,18 @@ TEST(Utf8ConsoleOutputTest, AConsoleShowsUtf8WhileNeededAndGetsItsCodePageBack) 
   ASSERT_TRUE(::SetConsoleOutputCP(936));
   UniqueHandle nul(
       ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(nul.IsValid());
+  ASSERT_TRUE(nul.is_valid());
 
   // Output redirected, errors on the console: the console must show them.
   {
-    const Utf8ConsoleOutput utf8(nul.Get(), console.output());
+    const Utf8ConsoleOutput utf8(nul.get(), console.output());
     EXPECT_EQ(::GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
   }
   EXPECT_EQ(::GetConsoleOutputCP(), 936u);
 
   // Both redirected: the console is none of this process's business.
   {
-    const Utf8ConsoleOutput utf8(nul.Get(), nullptr);
+    const Utf8ConsoleOutput utf8(nul.get(), nullptr);
     EXPECT_EQ(::GetConsoleOutputCP(), 936u);
   }
 }

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/win_resources_win.h"
 #include "logging/log_directory.h"
 #include "shell/crash_dump_win.h"
 #include "shell/win32_window.h"
-#include "shell/win_resources.h"
 #include "tests/shell/fake_embedding.h"
 #include "tests/support/minidump_reader.h"
 
@@ -158,11 +158,11 @@ TEST_P(OwnRuntimeCrashTest, WritesTheDumpAndTheRecordAndExitsWithTheCode) {
   PROCESS_INFORMATION info{};
   ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                directory.c_str(), &startup, &info));
-  velqa::shell::UniqueHandle process(info.hProcess);
-  velqa::shell::UniqueHandle thread(info.hThread);
-  ASSERT_EQ(::WaitForSingleObject(process.Get(), 60000), WAIT_OBJECT_0);
+  velqa::base::UniqueHandle process(info.hProcess);
+  velqa::base::UniqueHandle thread(info.hThread);
+  ASSERT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
   DWORD exit_code = 0;
-  ::GetExitCodeProcess(process.Get(), &exit_code);
+  ::GetExitCodeProcess(process.get(), &exit_code);
 
   const std::set<fs::path> dump_files = DumpFiles(directory / "logs");
   const std::vector<fs::path> dumps(dump_files.begin(), dump_files.end());

@@ -19,12 +19,12 @@ ScratchAppModeKey::ScratchAppModeKey() {
   HKEY key = nullptr;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         &key, nullptr) == ERROR_SUCCESS) {
-    key_.reset(key);
+    key_.Reset(key);
   }
 }
 
 ScratchAppModeKey::~ScratchAppModeKey() {
-  key_.reset();
+  key_.Reset();
   ::RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str());
   ::RegDeleteKeyW(HKEY_CURRENT_USER, subkey_.c_str());
   // Goes only once no other case's key is left below it.

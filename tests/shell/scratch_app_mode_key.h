@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 
 class ScratchAppModeKey {
  public:
@@ -21,7 +21,7 @@ class ScratchAppModeKey {
   ScratchAppModeKey(const ScratchAppModeKey&) = delete;
   ScratchAppModeKey& operator=(const ScratchAppModeKey&) = delete;
 
-  bool valid() const { return key_ != nullptr; }
+  bool valid() const { return key_.is_valid(); }
   // The key's path below HKCU.
   const wchar_t* subkey() const { return subkey_.c_str(); }
   HKEY key() const { return key_.get(); }
@@ -32,7 +32,7 @@ class ScratchAppModeKey {
 
  private:
   std::wstring subkey_;
-  velqa::shell::UniqueRegistryKey key_;
+  velqa::base::UniqueRegistryKey key_;
 };
 
 #endif  // VELQA_TESTS_SHELL_SCRATCH_APP_MODE_KEY_H_

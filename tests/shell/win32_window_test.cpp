@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/win_resources_win.h"
 #include "resources/resource_ids.h"
 #include "shell/app_identity.h"
-#include "shell/win_resources.h"
 #include "tests/shell/fake_embedding.h"
 #include "tests/shell/scratch_app_mode_key.h"
 
@@ -301,13 +301,8 @@ TEST_F(Win32WindowTest, DestroyingTheNativeWindowQuitsAndUnregistersTheLastClass
 SIZE IconSize(HICON icon) {
   ICONINFO info{};
   if (!::GetIconInfo(icon, &info)) return SIZE{};
-  struct BitmapDeleter {
-    using pointer = HBITMAP;
-    void operator()(HBITMAP bitmap) const { ::DeleteObject(bitmap); }
-  };
-  using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDeleter>;
-  const UniqueBitmap color(info.hbmColor);
-  const UniqueBitmap mask(info.hbmMask);
+  const velqa::base::UniqueGdiObject color(info.hbmColor);
+  const velqa::base::UniqueGdiObject mask(info.hbmMask);
   BITMAP bitmap{};
   ::GetObjectW(info.hbmMask, sizeof(bitmap), &bitmap);
   // Without a colour image the mask holds the AND and the XOR half.

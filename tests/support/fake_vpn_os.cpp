@@ -6,7 +6,7 @@
 #include <system_error>
 #include <utility>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 
 namespace vpn_test {
 namespace {
@@ -54,7 +54,7 @@ class FakeReadCancellation final : public vpn_os::ReadCancellation {
 };
 
 std::string FileNameOf(const std::filesystem::path& path) {
-  return velqa::logging::Utf8FromPath(path.filename());
+  return velqa::base::Utf8FromPath(path.filename());
 }
 
 }  // namespace
@@ -63,7 +63,7 @@ FakeVpnOs::FakeVpnOs() = default;
 FakeVpnOs::~FakeVpnOs() = default;
 
 std::string FakeVpnOs::PathKey(const std::filesystem::path& path) {
-  return velqa::logging::Utf8FromPath(path.lexically_normal());
+  return velqa::base::Utf8FromPath(path.lexically_normal());
 }
 
 void FakeVpnOs::FailNext(Op op, vpn_os::OsErrorCode code) {
@@ -247,8 +247,8 @@ void FakeVpnOs::SetRealSleepCap(std::chrono::milliseconds cap) {
 
 void FakeVpnOs::Record(std::string line) { journal_.push_back(std::move(line)); }
 
-vpn_os::ScopedHandle FakeVpnOs::AddHandle(HandleKind kind, std::shared_ptr<Pipe> pipe,
-                                          std::uint32_t process_id) {
+vpn_os::UniqueOsHandle FakeVpnOs::AddHandle(HandleKind kind, std::shared_ptr<Pipe> pipe,
+                                            std::uint32_t process_id) {
   const vpn_os::NativeHandle value = next_handle_;
   next_handle_ += 4;
   Handle handle;
@@ -257,7 +257,7 @@ vpn_os::ScopedHandle FakeVpnOs::AddHandle(HandleKind kind, std::shared_ptr<Pipe>
   handle.pipe = std::move(pipe);
   handle.process_id = process_id;
   handles_.emplace(value, std::move(handle));
-  return vpn_os::ScopedHandle(this, value);
+  return vpn_os::UniqueOsHandle(value, {this});
 }
 
 const FakeVpnOs::Handle* FakeVpnOs::FindHandle(vpn_os::NativeHandle handle) const {
@@ -311,7 +311,7 @@ vpn_os::HandleResult FakeVpnOs::CreateJob() {
     Record("CreateJob failed " + std::to_string(*error));
     return {{}, *error};
   }
-  vpn_os::ScopedHandle job = AddHandle(HandleKind::kJob);
+  vpn_os::UniqueOsHandle job = AddHandle(HandleKind::kJob);
   Record("CreateJob -> " + FindHandle(job.get())->label);
   return {std::move(job), 0};
 }
@@ -430,7 +430,7 @@ vpn_os::HandleResult FakeVpnOs::OpenOwnProcessToken() {
     Record("OpenOwnProcessToken failed " + std::to_string(*error));
     return {{}, *error};
   }
-  vpn_os::ScopedHandle token = AddHandle(HandleKind::kToken);
+  vpn_os::UniqueOsHandle token = AddHandle(HandleKind::kToken);
   Record("OpenOwnProcessToken -> " + FindHandle(token.get())->label);
   return {std::move(token), 0};
 }
@@ -443,7 +443,7 @@ vpn_os::HandleResult FakeVpnOs::DuplicatePrimaryToken(vpn_os::NativeHandle token
     return {{}, *error};
   }
   if (source == nullptr || source->kind != HandleKind::kToken) return {{}, kErrorInvalidParameter};
-  vpn_os::ScopedHandle duplicate = AddHandle(HandleKind::kToken);
+  vpn_os::UniqueOsHandle duplicate = AddHandle(HandleKind::kToken);
   Record("DuplicatePrimaryToken " + source->label + " -> " + FindHandle(duplicate.get())->label);
   return {std::move(duplicate), 0};
 }
@@ -614,7 +614,7 @@ vpn_os::ModuleResult FakeVpnOs::LoadModule(const std::filesystem::path& path) {
   if (load_error != load_errors_.end()) return {{}, load_error->second};
   const vpn_os::NativeModule module = next_module_++;
   modules_[module] = key;
-  return {vpn_os::ScopedModule(this, module), 0};
+  return {vpn_os::UniqueOsModule(module, {this}), 0};
 }
 
 vpn_os::PathResult FakeVpnOs::ExecutablePath() {

@@ -203,8 +203,8 @@ class FakeVpnOs : public vpn_os::VpnOs {
                               std::optional<std::chrono::milliseconds> timeout);
   // Needs mutex_. The scripted failure for `op`, if one applies now.
   std::optional<vpn_os::OsErrorCode> TakeFailure(Op op);
-  vpn_os::ScopedHandle AddHandle(HandleKind kind, std::shared_ptr<Pipe> pipe = nullptr,
-                                 std::uint32_t process_id = 0);
+  vpn_os::UniqueOsHandle AddHandle(HandleKind kind, std::shared_ptr<Pipe> pipe = nullptr,
+                                   std::uint32_t process_id = 0);
   void Record(std::string line);
   const Handle* FindHandle(vpn_os::NativeHandle handle) const;
   Process* FindProcess(std::uint32_t process_id);

@@ -1,14 +1,14 @@
 #include <windows.h>
 
-#include "shell/win_resources.h"
+#include "base/win_resources_win.h"
 #include "tests/support/process_probe.h"
 
 namespace velqa::testing {
 
 bool IsProcessAlive(std::uint32_t process_id) {
-  shell::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
-  if (!process.IsValid()) return false;
-  return ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+  base::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  if (!process.is_valid()) return false;
+  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 bool DescendantCanLeaveTheJob() {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 
 namespace vpn_test {
 
@@ -31,7 +31,7 @@ vpn_os::ProcessResult ScopedProcessOs::StartProgram(const std::filesystem::path&
   vpn_os::HandleResult primary = real_.DuplicatePrimaryToken(token.handle.get());
   vpn_os::ProcessLaunch launch;
   launch.executable = executable;
-  const std::string program = velqa::logging::Utf8FromPath(executable);
+  const std::string program = velqa::base::Utf8FromPath(executable);
   launch.command_line = "\"" + program + "\"";
   launch.argv = {program};
   for (const std::string& argument : arguments) {

@@ -5,12 +5,12 @@
 #include <fstream>
 #include <system_error>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 
 namespace vpn_test {
 
-using velqa::logging::PathFromUtf8;
-using velqa::logging::Utf8FromPath;
+using velqa::base::PathFromUtf8;
+using velqa::base::Utf8FromPath;
 
 ScratchDir::ScratchDir(const std::string& utf8_name) {
   // Time and a counter: parallel test processes and several folders of one

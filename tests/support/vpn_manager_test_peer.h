@@ -29,12 +29,12 @@ class VpnManagerTestPeer {
 
   // Puts a child started through the manager's OS into the manager as
   // start_vpn would.
-  void AdoptRunningChild(vpn_os::ProcessInfo child, vpn_os::ScopedHandle job) {
+  void AdoptRunningChild(vpn_os::ProcessInfo child, vpn_os::UniqueOsHandle job) {
     manager_.process_info_ = std::move(child);
     manager_.job_object_ = std::move(job);
     manager_.is_running_.store(true);
   }
-  void SetJob(vpn_os::ScopedHandle job) { manager_.job_object_ = std::move(job); }
+  void SetJob(vpn_os::UniqueOsHandle job) { manager_.job_object_ = std::move(job); }
 
  private:
   VpnManager& manager_;

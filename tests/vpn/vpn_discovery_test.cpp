@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/vpn/transcript.h"
 #include "vpn/vpn_manager.h"
@@ -21,8 +21,7 @@ namespace fs = std::filesystem;
 const fs::path kExecutable = "/opt/velqa/velqa_assistant.exe";
 
 std::string Beside(const std::string& relative) {
-  return velqa::logging::Utf8FromPath(kExecutable.parent_path() /
-                                      fs::path(relative).make_preferred());
+  return velqa::base::Utf8FromPath(kExecutable.parent_path() / fs::path(relative).make_preferred());
 }
 
 class DiscoveryTest : public testing::Test {

@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "channel/binary_messenger.h"
 #include "channel/encodable_value.h"
 #include "channel/method_call.h"
 #include "channel/standard_method_codec.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/support/vpn_answer.h"
 #include "tests/support/vpn_manager_test_peer.h"
@@ -223,12 +223,11 @@ TEST_F(VpnManagerTest, DestroyingARunningManagerEndsTheChildThenReleasesWinTun) 
   EXPECT_EQ(os_.Journal(),
             (Strings{"Terminate process#1 0", "WaitForExit process#1 3000", "Close process#1",
                      "Close thread#1", "Close job#1",
-                     "ReleaseModule " + velqa::logging::Utf8FromPath(
-                                            fs::path("/velqa/wintun/wintun_x64.dll")
-                                                .lexically_normal())}));
-  EXPECT_EQ(transcript,
-            (Strings{"R: Stopping log monitor...", "R: Log monitor stopped",
-                     "R: Unloading WinTun library...", "R: WinTun library unloaded"}));
+                     "ReleaseModule " +
+                         velqa::base::Utf8FromPath(
+                             fs::path("/velqa/wintun/wintun_x64.dll").lexically_normal())}));
+  EXPECT_EQ(transcript, (Strings{"R: Stopping log monitor...", "R: Log monitor stopped",
+                                 "R: Unloading WinTun library...", "R: WinTun library unloaded"}));
   EXPECT_EQ(os_.OpenHandleCount(), 0u);
   EXPECT_EQ(os_.LoadedModules(), 0);
 }

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/scratch_dir.h"
 #include "vpn/os/vpn_os.h"
@@ -38,7 +38,7 @@ vpn_os::ProcessResult StartProbe(vpn_os::VpnOs& os, const std::vector<std::strin
                                  const fs::path& program = ProbePath()) {
   vpn_os::ProcessLaunch launch;
   launch.executable = program;
-  const std::string path = velqa::logging::Utf8FromPath(program);
+  const std::string path = velqa::base::Utf8FromPath(program);
   launch.command_line = "\"" + path + "\"";
   launch.argv = {path};
   for (const std::string& argument : arguments) {

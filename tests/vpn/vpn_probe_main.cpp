@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "vpn/os/vpn_os.h"
 #include "vpn/vpn_manager.h"
 
@@ -57,7 +57,7 @@ int HoldChildInJob() {
   vpn_os::PipeResult pipe = os.CreateOutputPipe();
   const vpn_os::PathResult self = os.ExecutablePath();
   if (!pipe.ok() || !self.ok) return 3;
-  const std::string path = velqa::logging::Utf8FromPath(self.path);
+  const std::string path = velqa::base::Utf8FromPath(self.path);
   vpn_os::ProcessLaunch launch;
   launch.executable = self.path;
   launch.command_line = "\"" + path + "\" sleep";

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "channel/encodable_value.h"
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/relocated_os.h"
 #include "tests/support/scratch_dir.h"
@@ -24,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using flutter::EncodableValue;
 using Strings = std::vector<std::string>;
-using velqa::logging::Utf8FromPath;
+using velqa::base::Utf8FromPath;
 
 #ifdef _WIN32
 constexpr vpn_os::OsErrorCode kBadImageFormat = 193;  // ERROR_BAD_EXE_FORMAT

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "channel/encodable_value.h"
-#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/support/vpn_answer.h"
 #include "tests/support/vpn_manager_test_peer.h"
@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 const fs::path kExecutable = "/opt/velqa/velqa_assistant.exe";
 const fs::path kLibrary = kExecutable.parent_path() / "wintun" / "wintun_x64.dll";
-const std::string kLibraryText = velqa::logging::Utf8FromPath(kLibrary);
+const std::string kLibraryText = velqa::base::Utf8FromPath(kLibrary);
 const std::string kPathLine = "C: VpnManager: Expected WinTun path: " + kLibraryText;
 const std::string kLoadingLine = "C: VpnManager: Loading WinTun from: " + kLibraryText;
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/logging/logger_test_support.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/process_probe.h"
@@ -29,7 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
-using velqa::logging::PathFromUtf8;
+using velqa::base::PathFromUtf8;
 using velqa::testing::IsProcessAlive;
 using velqa::testing::WaitUntilGone;
 
@@ -70,8 +70,8 @@ TEST_F(ChildHygieneTest, ChildHoldsNothingButItsOutput) {
   const fs::path report = Scratch("held.txt");
   const fs::path done = Scratch("done");
   ASSERT_NO_FATAL_FAILURE(
-      StartHealthy("{\"report_handles\": " + JsonString(velqa::logging::Utf8FromPath(report)) +
-                   ", \"done_file\": " + JsonString(velqa::logging::Utf8FromPath(done)) + "}"));
+      StartHealthy("{\"report_handles\": " + JsonString(velqa::base::Utf8FromPath(report)) +
+                   ", \"done_file\": " + JsonString(velqa::base::Utf8FromPath(done)) + "}"));
   ASSERT_TRUE(WaitForFile(done, milliseconds(5000)));
   std::fclose(inheritable);
 

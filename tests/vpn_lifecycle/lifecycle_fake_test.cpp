@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
 #include "tests/support/fake_vpn_os.h"
 #include "tests/support/vpn_answer.h"
 #include "tests/support/vpn_manager_test_peer.h"
@@ -37,7 +37,7 @@ constexpr char kTag[] = "VpnManager";
 constexpr char kExe[] = "/velqa/data/sing-box-amd64.exe";
 // The executable as discovery composes it (with the platform's separator).
 const std::string kFoundExe =
-    velqa::logging::Utf8FromPath(std::filesystem::path("/velqa") / "data" / "sing-box-amd64.exe");
+    velqa::base::Utf8FromPath(std::filesystem::path("/velqa") / "data" / "sing-box-amd64.exe");
 constexpr char kConfig[] = "/cfg/config.json";
 
 // Names of the calls in the journal, without Close and PathExists noise.

@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "logging/utf8_path.h"
+#include "base/utf8_path.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/scoped_process_os.h"
@@ -250,15 +251,15 @@ INSTANTIATE_TEST_SUITE_P(HoldingTheOutput, EscapedDescendantTest, ::testing::Val
                          });
 
 TEST_F(RealLifecycleTest, BurstFarBeyondThePipeBufferIsDrainedAndTheChildKeepsRunning) {
-  const std::string done = velqa::logging::Utf8FromPath(scratch_.path()) + "/burst done";
+  const std::string done = velqa::base::Utf8FromPath(scratch_.path()) + "/burst done";
   ASSERT_NO_FATAL_FAILURE(
       StartHealthy(R"({"burst_bytes": 67108864, "done_file": )" + JsonString(done) + "}"));
   // The stand-in creates the file only after its last byte went into the pipe.
   auto deadline = Clock::now() + std::chrono::seconds(60);
-  while (!std::filesystem::exists(velqa::logging::PathFromUtf8(done)) && Clock::now() < deadline) {
+  while (!std::filesystem::exists(velqa::base::PathFromUtf8(done)) && Clock::now() < deadline) {
     std::this_thread::sleep_for(milliseconds(20));
   }
-  ASSERT_TRUE(std::filesystem::exists(velqa::logging::PathFromUtf8(done)));
+  ASSERT_TRUE(std::filesystem::exists(velqa::base::PathFromUtf8(done)));
   EXPECT_TRUE(IsProcessAlive(peer().process_id()));
   Answer status = Call(*manager_, "get_vpn_status");
   EXPECT_EQ(status.value, flutter::EncodableValue(true));

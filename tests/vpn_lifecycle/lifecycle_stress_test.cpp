@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf8_path.h"
 #include "logging/native_logger.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/process_probe.h"

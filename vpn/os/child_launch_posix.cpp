@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "vpn/os/close_descriptors_posix.h"
-#include "vpn/os/unique_fd_posix.h"
+#include "base/unique_fd_posix.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 namespace {
 
 OsErrorCode LastError() { return static_cast<OsErrorCode>(errno); }
@@ -77,7 +79,7 @@ LaunchedChild ForkAndExec(const ProcessLaunch& launch, int output_fd) {
   // Also set here, so that the group exists whichever of the two runs
   // first (the child may already have executed: then this fails harmlessly).
   setpgid(pid, pid);
-  error_write.reset();
+  error_write.Reset();
   // The error pipe closes at a successful exec; otherwise it carries errno.
   int exec_error = 0;
   ssize_t got;

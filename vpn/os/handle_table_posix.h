@@ -17,10 +17,12 @@
 
 #include "vpn/os/job_guard_posix.h"
 #include "vpn/os/process_object_posix.h"
-#include "vpn/os/unique_fd_posix.h"
+#include "base/unique_fd_posix.h"
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 
 struct FdObject {
   UniqueFd fd;

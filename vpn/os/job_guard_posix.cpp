@@ -12,6 +12,8 @@
 #include "vpn/os/close_descriptors_posix.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 namespace {
 
 // Messages to the guard: a positive value arms it with that process group,
@@ -140,7 +142,7 @@ void JobGuard::Close() {
     for (pid_t group : groups_) kill(-group, SIGKILL);
   }
   if (to_guard_.is_valid()) SendToGuard(kDisarm);
-  to_guard_.reset();
+  to_guard_.Reset();
   groups_.clear();
 }
 

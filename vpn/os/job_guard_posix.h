@@ -17,7 +17,7 @@
 
 #include <vector>
 
-#include "vpn/os/unique_fd_posix.h"
+#include "base/unique_fd_posix.h"
 
 namespace vpn_os {
 
@@ -44,7 +44,7 @@ class JobGuard {
  private:
   void SendToGuard(pid_t value);
 
-  UniqueFd to_guard_;  // the host's end; the guard acts when it closes
+  velqa::base::UniqueFd to_guard_;  // the host's end; the guard acts when it closes
   bool kill_on_close_ = false;
   std::vector<pid_t> groups_;
 };

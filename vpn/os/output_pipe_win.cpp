@@ -39,7 +39,7 @@ class WinReadCancellation final : public ReadCancellation {
       HANDLE thread = nullptr;
       if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
                           THREAD_TERMINATE, FALSE, 0)) {
-        reader_thread_ = WinHandle(thread);
+        reader_thread_ = UniqueHandle(thread);
       }
     }
     in_read_.store(true);
@@ -54,7 +54,7 @@ class WinReadCancellation final : public ReadCancellation {
  private:
   // Set by the reader before it first publishes in_read_; read by Cancel
   // only after it has seen in_read_ true.
-  WinHandle reader_thread_;
+  UniqueHandle reader_thread_;
   std::atomic<bool> in_read_{false};
   std::atomic<bool> cancelled_{false};
 };

@@ -17,10 +17,12 @@
 #include <mutex>
 #include <optional>
 
-#include "vpn/os/unique_fd_posix.h"
+#include "base/unique_fd_posix.h"
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 
 struct ProcessObject {
   std::mutex mutex;

@@ -6,11 +6,11 @@
 #include <tlhelp32.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "vpn/os/vpn_os_win.h"
-#include "vpn/os/wide_text_win.h"
 
 namespace vpn_os {
 namespace {
@@ -93,8 +93,13 @@ ProcessResult WinVpnOs::StartProcess(const ProcessLaunch& launch) {
   startup.lpAttributeList = attributes.get();
 
   const std::wstring application = launch.executable.wstring();
-  std::wstring command_text = WideFromUtf8(launch.command_line);
-  std::vector<wchar_t> command_line(command_text.begin(), command_text.end());
+  // Text that is not UTF-8 would start the child with another command line.
+  const std::optional<std::wstring> command_text = WideFromUtf8(launch.command_line);
+  if (!command_text) {
+    result.error = ERROR_NO_UNICODE_TRANSLATION;
+    return result;
+  }
+  std::vector<wchar_t> command_line(command_text->begin(), command_text->end());
   command_line.push_back(L'\0');  // CreateProcess may write into it
   DWORD flags = EXTENDED_STARTUPINFO_PRESENT;
   if (launch.no_console_window) flags |= CREATE_NO_WINDOW;
@@ -165,12 +170,12 @@ ImageNameResult WinVpnOs::ProcessImageName(NativeHandle process) {
   const std::wstring path(buffer.data(), size);
   const std::size_t separator = path.find_last_of(L"\\/");
   const std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
-  return {true, Utf8FromWide(name), 0};
+  return {true, Utf8FromWide(name).value_or(std::string()), 0};
 }
 
 SnapshotResult WinVpnOs::SnapshotProcesses() {
   SnapshotResult result;
-  WinHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (snapshot.get() == INVALID_HANDLE_VALUE) {
     result.error = GetLastError();
     return result;
@@ -179,7 +184,7 @@ SnapshotResult WinVpnOs::SnapshotProcesses() {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
        more = Process32NextW(snapshot.get(), &entry)) {
-    result.processes.push_back({entry.th32ProcessID, Utf8FromWide(entry.szExeFile)});
+    result.processes.push_back({entry.th32ProcessID, Utf8FromWide(entry.szExeFile).value_or(std::string())});
   }
   result.ok = true;
   return result;

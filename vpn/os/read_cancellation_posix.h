@@ -12,10 +12,12 @@
 #include <optional>
 #include <span>
 
-#include "vpn/os/unique_fd_posix.h"
+#include "base/unique_fd_posix.h"
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 
 class PosixReadCancellation final : public ReadCancellation {
  public:

@@ -29,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-#include "vpn/os/scoped_handle.h"
+#include "vpn/os/os_owners.h"
 
 namespace vpn_os {
 
@@ -66,7 +66,7 @@ struct Status {
 };
 
 struct HandleResult {
-  ScopedHandle handle;    // empty on failure
+  UniqueOsHandle handle;  // empty on failure
   OsErrorCode error = 0;  // meaningful only when the handle is empty
   bool ok() const { return handle.is_valid(); }
 };
@@ -74,8 +74,8 @@ struct HandleResult {
 // An anonymous pipe. The read end stays private to the host; the write end is
 // inheritable so that a child started with it as its output can write to it.
 struct PipeResult {
-  ScopedHandle read_end;
-  ScopedHandle write_end;
+  UniqueOsHandle read_end;
+  UniqueOsHandle write_end;
   OsErrorCode error = 0;
   bool ok() const { return read_end.is_valid() && write_end.is_valid(); }
 };
@@ -91,8 +91,8 @@ struct ReadResult {
 // A process the host holds: its handles and ids (PROCESS_INFORMATION). On
 // Linux the thread handle is a placeholder and the thread id is the pid.
 struct ProcessInfo {
-  ScopedHandle process;
-  ScopedHandle thread;
+  UniqueOsHandle process;
+  UniqueOsHandle thread;
   std::uint32_t process_id = 0;
   std::uint32_t thread_id = 0;
 
@@ -181,7 +181,7 @@ struct PrivilegeResult {
 };
 
 struct ModuleResult {
-  ScopedModule module;  // empty on failure
+  UniqueOsModule module;  // empty on failure
   OsErrorCode error = 0;
   bool ok() const { return module.is_valid(); }
 };
@@ -226,7 +226,7 @@ class VpnOs {
   virtual ~VpnOs() = default;
 
   // Releases a handle or library handed out by this object. Called only by
-  // ScopedHandle and ScopedModule.
+  // UniqueOsHandle and UniqueOsModule.
   virtual void CloseHandle(NativeHandle handle) = 0;
   virtual void ReleaseModule(NativeModule module) = 0;
 

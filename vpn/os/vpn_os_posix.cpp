@@ -31,6 +31,8 @@
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
+
+using velqa::base::UniqueFd;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -99,9 +101,9 @@ class PosixVpnOs final : public VpnOs {
     // standard output and error, duplicated after the fork.
     if (pipe2(fds, O_CLOEXEC) != 0) return {{}, {}, LastError()};
     auto read_end = std::make_shared<FdObject>();
-    read_end->fd.reset(fds[0]);
+    read_end->fd.Reset(fds[0]);
     auto write_end = std::make_shared<FdObject>();
-    write_end->fd.reset(fds[1]);
+    write_end->fd.Reset(fds[1]);
     PipeResult result;
     result.read_end = Own(std::move(read_end));
     result.write_end = Own(std::move(write_end));
@@ -149,7 +151,7 @@ class PosixVpnOs final : public VpnOs {
     }
     auto process = std::make_shared<ProcessObject>();
     process->pid = child.pid;
-    process->pidfd.reset(OpenPidFd(child.pid));
+    process->pidfd.Reset(OpenPidFd(child.pid));
     process->own = true;
     result.info.process = Own(std::move(process));
     result.info.thread = Own(Placeholder{});
@@ -189,7 +191,7 @@ class PosixVpnOs final : public VpnOs {
     if (kill(pid, 0) != 0) return {{}, LastError()};
     auto process = std::make_shared<ProcessObject>();
     process->pid = pid;
-    process->pidfd.reset(OpenPidFd(pid));  // pins the process against pid reuse
+    process->pidfd.Reset(OpenPidFd(pid));  // pins the process against pid reuse
     return {Own(std::move(process)), 0};
   }
 
@@ -219,7 +221,7 @@ class PosixVpnOs final : public VpnOs {
       }
       return {{}, error};
     }
-    return {ScopedModule(this, reinterpret_cast<NativeModule>(module)), 0};
+    return {UniqueOsModule(reinterpret_cast<NativeModule>(module), {this}), 0};
   }
 
   PathResult ExecutablePath() override {
@@ -261,8 +263,8 @@ class PosixVpnOs final : public VpnOs {
 
  private:
   template <typename T>
-  ScopedHandle Own(T object) {
-    return ScopedHandle(this, table_.Add(std::move(object)));
+  UniqueOsHandle Own(T object) {
+    return UniqueOsHandle(table_.Add(std::move(object)), {this});
   }
 
   // The pipe end's object is held for the whole read, so a close from

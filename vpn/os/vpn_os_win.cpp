@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "vpn/os/wide_text_win.h"
 
 namespace vpn_os {
 namespace {
@@ -56,7 +55,7 @@ HandleResult WinVpnOs::DuplicatePrimaryToken(NativeHandle token) {
 
 PrivilegeResult WinVpnOs::LookupPrivilege(std::string_view name) {
   LUID luid{};
-  const std::wstring wide_name = WideFromUtf8(name);
+  const std::wstring wide_name = WideFromUtf8(name).value_or(std::wstring());
   if (!LookupPrivilegeValueW(nullptr, wide_name.c_str(), &luid)) {
     return {false, {}, GetLastError()};
   }
@@ -80,7 +79,7 @@ Status WinVpnOs::EnablePrivilege(NativeHandle token, PrivilegeId privilege) {
 ModuleResult WinVpnOs::LoadModule(const std::filesystem::path& path) {
   HMODULE module = LoadLibraryW(path.c_str());
   if (module == nullptr) return {{}, GetLastError()};
-  return {ScopedModule(this, reinterpret_cast<NativeModule>(module)), 0};
+  return {UniqueOsModule(reinterpret_cast<NativeModule>(module), {this}), 0};
 }
 
 PathResult WinVpnOs::ExecutablePath() {

@@ -4,14 +4,14 @@
 // output_pipe_win.cpp (the output pipe and its reads). A NativeHandle is the
 // HANDLE, a NativeModule the HMODULE. Internal to vpn/os.
 //
-// Threads: as VpnOs; a WinHandle is used by one thread at a time.
+// Threads: as VpnOs.
 #ifndef VELQA_VPN_OS_VPN_OS_WIN_H_
 #define VELQA_VPN_OS_VPN_OS_WIN_H_
 
 #include <windows.h>
 
-#include <utility>
-
+#include "base/utf16_text.h"
+#include "base/win_resources_win.h"
 #include "vpn/os/vpn_os.h"
 
 namespace vpn_os {
@@ -19,33 +19,11 @@ namespace vpn_os {
 inline HANDLE AsHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 inline NativeHandle FromHandle(HANDLE handle) { return reinterpret_cast<NativeHandle>(handle); }
 
-// Owner of a handle used only inside this implementation (snapshot, a
-// thread handle).
-class WinHandle {
- public:
-  WinHandle() = default;
-  explicit WinHandle(HANDLE handle) : handle_(handle) {}
-  ~WinHandle() { reset(); }
-  WinHandle(WinHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  WinHandle& operator=(WinHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  WinHandle(const WinHandle&) = delete;
-  WinHandle& operator=(const WinHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  void reset() {
-    HANDLE handle = std::exchange(handle_, nullptr);
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
+// The implementation's own handles (snapshot, a thread handle) and its text
+// conversion come from the shared base.
+using velqa::base::UniqueHandle;
+using velqa::base::Utf8FromWide;
+using velqa::base::WideFromUtf8;
 
 class WinVpnOs final : public VpnOs {
  public:
@@ -84,7 +62,7 @@ class WinVpnOs final : public VpnOs {
                              std::chrono::milliseconds timeout) override;
 
  private:
-  ScopedHandle Own(HANDLE handle) { return ScopedHandle(this, FromHandle(handle)); }
+  UniqueOsHandle Own(HANDLE handle) { return UniqueOsHandle(FromHandle(handle), {this}); }
 };
 
 }  // namespace vpn_os

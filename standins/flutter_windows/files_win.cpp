@@ -1,33 +1,10 @@
-#include "standins/flutter_windows/text_win.h"
+#include "standins/flutter_windows/files_win.h"
 
 #include <vector>
 
-#include "standins/flutter_windows/win_resources_win.h"
+#include "base/win_resources_win.h"
 
 namespace velqa::standin {
-
-std::wstring Utf8ToWide(std::string_view text) {
-  if (text.empty()) return {};
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string WideToUtf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
-                      nullptr, nullptr);
-  return narrow;
-}
-
-std::filesystem::path PathFromUtf8(std::string_view text) {
-  return std::filesystem::path(Utf8ToWide(text));
-}
 
 std::filesystem::path ExecutableDirectory() {
   std::vector<wchar_t> buffer(MAX_PATH);
@@ -50,8 +27,9 @@ HINSTANCE ThisModule() {
 }
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
   std::string content;
   char chunk[4096];
@@ -79,14 +57,15 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
 }  // namespace
 
 bool AppendToFile(const std::filesystem::path& path, std::string_view bytes) {
-  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && WriteAll(file.get(), bytes);
 }
 
 bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && WriteAll(file.get(), bytes);
 }
 

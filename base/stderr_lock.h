@@ -2,10 +2,10 @@
 // written in several calls reaches it whole: every other stdio write to it in
 // this process (std::cerr included, which goes through stdio) waits. The lock
 // is recursive, so stdio calls made while it is held go through.
-#ifndef VELQA_LOGGING_STDERR_LOCK_H_
-#define VELQA_LOGGING_STDERR_LOCK_H_
+#ifndef VELQA_BASE_STDERR_LOCK_H_
+#define VELQA_BASE_STDERR_LOCK_H_
 
-namespace velqa::logging {
+namespace velqa::base {
 
 // Any thread; held for the lifetime of the object.
 class StderrLock {
@@ -16,6 +16,6 @@ class StderrLock {
   StderrLock& operator=(const StderrLock&) = delete;
 };
 
-}  // namespace velqa::logging
+}  // namespace velqa::base
 
-#endif  // VELQA_LOGGING_STDERR_LOCK_H_
+#endif  // VELQA_BASE_STDERR_LOCK_H_

@@ -1,11 +1,11 @@
 #include <cstdio>
 
-#include "logging/stderr_lock.h"
+#include "base/stderr_lock.h"
 
-namespace velqa::logging {
+namespace velqa::base {
 
 StderrLock::StderrLock() { flockfile(stderr); }
 
 StderrLock::~StderrLock() { funlockfile(stderr); }
 
-}  // namespace velqa::logging
+}  // namespace velqa::base

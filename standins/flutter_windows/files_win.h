@@ -1,7 +1,7 @@
-// UTF-8 <-> UTF-16 at the Win32 boundary, module paths, and whole-file I/O
-// through the wide file interface.
-#ifndef VELQA_STANDINS_FLUTTER_WINDOWS_TEXT_WIN_H_
-#define VELQA_STANDINS_FLUTTER_WINDOWS_TEXT_WIN_H_
+// This module and the executable's directory, and whole-file I/O through the
+// wide file interface.
+#ifndef VELQA_STANDINS_FLUTTER_WINDOWS_FILES_WIN_H_
+#define VELQA_STANDINS_FLUTTER_WINDOWS_FILES_WIN_H_
 
 #include <windows.h>
 
@@ -12,9 +12,6 @@
 
 namespace velqa::standin {
 
-std::wstring Utf8ToWide(std::string_view text);
-std::string WideToUtf8(std::wstring_view text);
-std::filesystem::path PathFromUtf8(std::string_view text);
 // The directory of the running executable.
 std::filesystem::path ExecutableDirectory();
 // This DLL's module handle, for window classes.
@@ -27,4 +24,4 @@ bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace velqa::standin
 
-#endif  // VELQA_STANDINS_FLUTTER_WINDOWS_TEXT_WIN_H_
+#endif  // VELQA_STANDINS_FLUTTER_WINDOWS_FILES_WIN_H_

@@ -1,12 +1,12 @@
-#include "logging/logger_errors.h"
+#include "base/stderr_line.h"
 
 #include <cstdio>
 
-#include "logging/stderr_lock.h"
+#include "base/stderr_lock.h"
 
-namespace velqa::logging {
+namespace velqa::base {
 
-void ReportToStderr(std::string_view text, std::string_view detail) {
+void WriteStderrLine(std::string_view text, std::string_view detail) {
   // Several calls, one line: no other thread's line may fall between them.
   const StderrLock whole_line;
   std::fwrite(text.data(), 1, text.size(), stderr);
@@ -15,4 +15,4 @@ void ReportToStderr(std::string_view text, std::string_view detail) {
   std::fflush(stderr);
 }
 
-}  // namespace velqa::logging
+}  // namespace velqa::base
