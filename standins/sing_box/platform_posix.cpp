@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/unique_dir_posix.h"
 #include "base/unique_fd_posix.h"
 #include "standins/sing_box/platform.h"
 
@@ -57,19 +58,18 @@ bool WriteTextFile(const std::string& path, const std::string& contents, std::st
 
 std::vector<std::string> HeldHandles() {
   std::vector<std::string> held;
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return {"-1 other cannot list /proc/self/fd"};
-  while (const dirent* entry = readdir(dir)) {
+  const velqa::base::UniqueDir dir(opendir("/proc/self/fd"));
+  if (!dir) return {"-1 other cannot list /proc/self/fd"};
+  while (const dirent* entry = readdir(dir.get())) {
     if (entry->d_name[0] == '.') continue;
     const int fd = std::atoi(entry->d_name);
-    if (fd == dirfd(dir)) continue;  // the listing itself
+    if (fd == dirfd(dir.get())) continue;  // the listing itself
     char target[4096];
     const ssize_t length = readlink(("/proc/self/fd/" + std::string(entry->d_name)).c_str(), target,
                                     sizeof target - 1);
     target[length > 0 ? length : 0] = '\0';
     held.push_back(std::to_string(fd) + (fd <= STDERR_FILENO ? " standard " : " other ") + target);
   }
-  closedir(dir);
   return held;
 }
 

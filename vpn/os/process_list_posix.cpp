@@ -7,17 +7,14 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
+
+#include "base/unique_dir_posix.h"
 
 namespace vpn_os {
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+using velqa::base::UniqueDir;
 
 std::string FileNameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -47,15 +44,18 @@ std::string ImageNameOf(const std::string& proc_dir) {
   return name;
 }
 
-// The state letter follows the parenthesised command name in /proc/PID/stat.
+}  // namespace
+
 bool IsZombie(const std::string& proc_dir) {
+  // getline, not a stream-buffer iterator: a process reaped between the open
+  // and the read fails the read (ESRCH), and only getline turns that into a
+  // failed stream instead of an exception out of the process scan.
   std::ifstream stat(proc_dir + "/stat");
-  const std::string text{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+  std::string text;
+  std::getline(stat, text);
   const std::size_t close = text.rfind(')');
   return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
 }
-
-}  // namespace
 
 SnapshotResult ListProcesses() {
   SnapshotResult result;

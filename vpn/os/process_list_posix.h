@@ -11,6 +11,10 @@ namespace vpn_os {
 
 SnapshotResult ListProcesses();
 
+// Whether the /proc entry `proc_dir` ("/proc/PID") is a zombie: ended, not yet
+// reaped. False once it cannot be read.
+bool IsZombie(const std::string& proc_dir);
+
 // The image name of the process that has `pid` now; empty once there is none.
 std::string ProcessImageNameOf(int pid);
 
