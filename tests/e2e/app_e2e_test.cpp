@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win_resources_win.h"
 #include "shell/app_identity.h"
 #include "shell/single_instance.h"
 #include "shell/win32_window.h"
@@ -302,17 +303,14 @@ class ForegroundWindowOfTheTest {
   ForegroundWindowOfTheTest()
       : window_(::CreateWindowExW(0, L"STATIC", L"velqa e2e foreground", WS_OVERLAPPEDWINDOW, 600,
                                   100, 200, 100, nullptr, nullptr, nullptr, nullptr)) {
-    ::ShowWindow(window_, SW_SHOW);
-    ::SetForegroundWindow(window_);
+    ::ShowWindow(window_.get(), SW_SHOW);
+    ::SetForegroundWindow(window_.get());
   }
-  ~ForegroundWindowOfTheTest() { ::DestroyWindow(window_); }
-  ForegroundWindowOfTheTest(const ForegroundWindowOfTheTest&) = delete;
-  ForegroundWindowOfTheTest& operator=(const ForegroundWindowOfTheTest&) = delete;
 
-  bool IsForeground() const { return window_ != nullptr && ::GetForegroundWindow() == window_; }
+  bool IsForeground() const { return window_ && ::GetForegroundWindow() == window_.get(); }
 
  private:
-  HWND window_;
+  base::UniqueWindow window_;
 };
 
 class SecondCopyTest : public AppTest, public ::testing::WithParamInterface<FirstWindowState> {};

@@ -21,10 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using velqa::testing::CrashCodeText;
-using velqa::testing::DumpFiles;
-using velqa::testing::MinidumpFacts;
-using velqa::testing::ReadMinidump;
 
 struct CrashCase {
   const char* name;
@@ -54,7 +50,7 @@ TEST_P(CrashTest, WritesADumpAndAnErrorRecordAndEndsWithTheCodeTakingSingBoxAlon
   for (char c : Utf8(config)) config_json += c == '\\' ? std::string("\\\\") : std::string(1, c);
   WriteFileBytes(script, "call start_vpn {\"config_path\": \"" + config_json + "\"}\ncrash " +
                              GetParam().command + "\n");
-  const std::set<fs::path> dumps_before = DumpFiles(logs);
+  const std::set<fs::path> dumps_before = testing::DumpFiles(logs);
   LogWatch log(bundle_);
 
   AppProcess app;
@@ -74,17 +70,17 @@ TEST_P(CrashTest, WritesADumpAndAnErrorRecordAndEndsWithTheCodeTakingSingBoxAlon
       << "sing-box left";
 
   std::vector<fs::path> new_dumps;
-  for (const fs::path& dump : DumpFiles(logs)) {
+  for (const fs::path& dump : testing::DumpFiles(logs)) {
     if (!dumps_before.contains(dump)) new_dumps.push_back(dump);
   }
   ASSERT_EQ(new_dumps.size(), 1u) << app.Output();
   const std::string name = Utf8(new_dumps[0].filename());
   EXPECT_THAT(name, ::testing::MatchesRegex(
                         "velqa_\\d\\d\\d\\d\\d\\d\\d\\d_\\d\\d\\d\\d\\d\\d_?\\d?\\.dmp"));
-  const MinidumpFacts dump = ReadMinidump(new_dumps[0]);
+  const testing::MinidumpFacts dump = testing::ReadMinidump(new_dumps[0]);
   EXPECT_TRUE(dump.signature);
   ASSERT_TRUE(dump.has_exception);
-  EXPECT_EQ(CrashCodeText(dump.crash_code), CrashCodeText(GetParam().code));
+  EXPECT_EQ(testing::CrashCodeText(dump.crash_code), testing::CrashCodeText(GetParam().code));
   EXPECT_FALSE(dump.threads_with_stack.empty());
   // Wine's dump writer leaves out a thread whose stack pointer has run past
   // its stack; Windows keeps it.
@@ -97,7 +93,7 @@ TEST_P(CrashTest, WritesADumpAndAnErrorRecordAndEndsWithTheCodeTakingSingBoxAlon
   for (const std::string& record : log.NewRecords()) {
     if (record.find("[ERROR] [Main]") == std::string::npos) continue;
     ++crash_records;
-    EXPECT_THAT(record, HasSubstr(CrashCodeText(GetParam().code)));
+    EXPECT_THAT(record, HasSubstr(testing::CrashCodeText(GetParam().code)));
     EXPECT_THAT(record, HasSubstr("线程 " + std::to_string(dump.exception_thread)));
     EXPECT_THAT(record, HasSubstr(name));
   }

@@ -16,8 +16,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using velqa::testing::FakeEmbedding;
-using velqa::testing::MakeProbe;
 
 template <typename T>
 T FieldAt(const std::vector<uint8_t>& record, size_t offset) {
@@ -89,15 +87,15 @@ TEST_F(EmbeddingWrapperTest, FailedEngineIsNotAskedForAnything) {
 TEST_F(EmbeddingWrapperTest, RegistrarComesFromTheEngineByName) {
   FlutterEngine engine(EngineProject{});
   EXPECT_EQ(engine.GetRegistrarForPlugin("WebviewWindowsPlugin"),
-            FakeEmbedding::RegistrarFor("WebviewWindowsPlugin"));
+            velqa::testing::FakeEmbedding::RegistrarFor("WebviewWindowsPlugin"));
   EXPECT_EQ(fake_.Events().back(), "GetPluginRegistrar WebviewWindowsPlugin");
 }
 
 TEST_F(EmbeddingWrapperTest, OwnedEngineEndsBeforeItsCallbackAndMessengerAreFreed) {
   {
     FlutterEngine engine(EngineProject{});
-    auto handler_probe = MakeProbe("handler");
-    auto frame_probe = MakeProbe("frame callback");
+    auto handler_probe = velqa::testing::MakeProbe("handler");
+    auto frame_probe = velqa::testing::MakeProbe("frame callback");
     engine.messenger()->SetMessageHandler("c",
                                           [handler_probe](const uint8_t*, size_t, BinaryReply) {});
     engine.SetNextFrameCallback([frame_probe] {});
@@ -110,7 +108,7 @@ TEST_F(EmbeddingWrapperTest, OwnedEngineEndsBeforeItsCallbackAndMessengerAreFree
 TEST_F(EmbeddingWrapperTest, RelinquishedEngineIsNotDestroyedByTheWrapper) {
   {
     FlutterEngine engine(EngineProject{});
-    EXPECT_EQ(engine.RelinquishEngine(), FakeEmbedding::EngineHandle());
+    EXPECT_EQ(engine.RelinquishEngine(), velqa::testing::FakeEmbedding::EngineHandle());
     // The wrapper keeps using the handle for its own calls.
     EXPECT_NE(engine.GetRegistrarForPlugin("p"), nullptr);
   }
@@ -162,16 +160,16 @@ TEST_F(EmbeddingWrapperTest, ViewControllerTakesTheEngineOverAndExposesTheView) 
                                           "ViewControllerCreate", "ViewControllerGetView"));
   EXPECT_EQ(fake_.create_width, 420);
   EXPECT_EQ(fake_.create_height, 768);
-  EXPECT_EQ(fake_.controller_engine, FakeEmbedding::EngineHandle());
+  EXPECT_EQ(fake_.controller_engine, velqa::testing::FakeEmbedding::EngineHandle());
   ASSERT_NE(controller.engine(), nullptr);
   ASSERT_NE(controller.view(), nullptr);
-  EXPECT_EQ(controller.view()->GetNativeWindow(), FakeEmbedding::ViewWindow());
+  EXPECT_EQ(controller.view()->GetNativeWindow(), velqa::testing::FakeEmbedding::ViewWindow());
 }
 
 TEST_F(EmbeddingWrapperTest, ViewControllerEndsTheEngineBeforeTheMessengerGoes) {
   {
     FlutterViewController controller(10, 20, EngineProject{});
-    auto probe = MakeProbe("handler");
+    auto probe = velqa::testing::MakeProbe("handler");
     controller.engine()->messenger()->SetMessageHandler(
         "c", [probe](const uint8_t*, size_t, BinaryReply) {});
     controller.engine()->SetNextFrameCallback([] {});

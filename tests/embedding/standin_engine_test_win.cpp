@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/win_resources_win.h"
 #include "channel/embedding_api.h"
 #include "channel/encodable_value.h"
 #include "channel/flutter_view_controller.h"
@@ -61,13 +62,12 @@ class HostWindow {
       return RegisterClassW(&window_class) != 0;
     }();
     (void)registered;
-    window_ = CreateWindowExW(0, L"VelqaStandinTestHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 420,
-                              768, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    window_.Reset(CreateWindowExW(0, L"VelqaStandinTestHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0,
+                                  420, 768, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
-  ~HostWindow() { DestroyWindow(window_); }
 
-  HWND window() const { return window_; }
+  HWND window() const { return window_.get(); }
   std::vector<std::string> received;
 
   // Runs the thread's message loop until `done` or the time is up.
@@ -100,7 +100,7 @@ class HostWindow {
     return DefWindowProcW(hwnd, message, wparam, lparam);
   }
 
-  HWND window_ = nullptr;
+  velqa::base::UniqueWindow window_;
 };
 
 class StandinEngineTest : public ::testing::Test {
@@ -128,6 +128,12 @@ class StandinEngineTest : public ::testing::Test {
   }
 
   void WriteScript(const std::string& text) { std::ofstream(dir_ / "script.txt") << text; }
+
+  // The project of an engine whose Dart side plays `script`.
+  flutter::EngineProject ScriptedProject(const std::string& script) {
+    WriteScript(script);
+    return Project(DartArguments());
+  }
 
   std::vector<std::string> DartArguments() {
     return {"--dart-script",  Utf8(dir_ / "script.txt"),
@@ -276,9 +282,8 @@ TEST_F(StandinEngineTest, ScriptedDartSideTalksToTheHost) {
 }
 
 TEST_F(StandinEngineTest, CloseGoesToTheTopLevelWindow) {
-  WriteScript("close\n");
   HostWindow host;
-  flutter::FlutterViewController controller(200, 300, Project(DartArguments()));
+  flutter::FlutterViewController controller(200, 300, ScriptedProject("close\n"));
   ASSERT_NE(controller.view(), nullptr);
   SetParent(controller.view()->GetNativeWindow(), host.window());
   ASSERT_TRUE(host.PumpUntil([&] { return !host.received.empty(); }));
@@ -305,9 +310,8 @@ TEST_F(StandinEngineTest, RepliesAfterTheEngineEndedAreDropped) {
 }
 
 TEST_F(StandinEngineTest, RejectedScriptSendsNothing) {
-  WriteScript("call ok\nfly away\n");
   HostWindow host;
-  flutter::FlutterViewController controller(200, 300, Project(DartArguments()));
+  flutter::FlutterViewController controller(200, 300, ScriptedProject("call ok\nfly away\n"));
   ASSERT_NE(controller.view(), nullptr);
   ASSERT_TRUE(host.PumpUntil(
       [&] { return ReadFile(dir_ / "events.txt").find("script rejected") != std::string::npos; }));
@@ -316,9 +320,9 @@ TEST_F(StandinEngineTest, RejectedScriptSendsNothing) {
 }
 
 TEST_F(StandinEngineTest, PanelButtonsSendTheirCalls) {
-  WriteScript("# nothing scripted: only the buttons\n");
   HostWindow host;
-  flutter::FlutterViewController controller(420, 700, Project(DartArguments()));
+  flutter::FlutterViewController controller(
+      420, 700, ScriptedProject("# nothing scripted: only the buttons\n"));
   ASSERT_NE(controller.view(), nullptr);
   HWND view = controller.view()->GetNativeWindow();
   std::vector<std::string> calls;

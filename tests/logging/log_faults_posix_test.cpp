@@ -10,9 +10,6 @@
 
 #include "tests/logging/logger_test_support.h"
 
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-
 namespace {
 
 using LogFaultsPosixTest = LoggerTest;
@@ -22,13 +19,13 @@ using LogFaultsPosixTest = LoggerTest;
 TEST_F(LogFaultsPosixTest, FileDeletedUnderTheLoggerIsRecreatedAtTheNextCheck) {
   auto logger = MakeInitializedLogger();
   ConsoleCapture console;
-  fs::remove(DayFile());
+  std::filesystem::remove(DayFile());
   while (NativeLoggerTestPeer::RecordCount(*logger) < 100) logger->Info("unlinked", "Test");
   logger->Info("kept", "Test");
   console.Finish();
   EXPECT_TRUE(console.err().empty()) << console.err();
   EXPECT_THAT(ReadLines(DayFile()),
-              ElementsAre("[2025-03-01 09:15:02.047] [INFO] [Test] [I] kept"));
+              ::testing::ElementsAre("[2025-03-01 09:15:02.047] [INFO] [Test] [I] kept"));
   EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 101);
 }
 
@@ -39,7 +36,7 @@ TEST_F(LogFaultsPosixTest, LogFileDescriptorIsClosedOnExec) {
   struct stat log_file;
   ASSERT_EQ(stat(DayFile().c_str(), &log_file), 0);
   int found = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd")) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
     const int fd = std::stoi(entry.path().filename().string());
     struct stat info;
     if (fstat(fd, &info) != 0 || info.st_dev != log_file.st_dev || info.st_ino != log_file.st_ino) {

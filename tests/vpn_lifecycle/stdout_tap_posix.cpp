@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/unique_fd_posix.h"
 #include "tests/vpn_lifecycle/stdout_tap.h"
 
 namespace vpn_test {
@@ -15,34 +16,30 @@ class PosixStdoutTap : public StdoutTap {
     std::fflush(stdout);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    read_fd_ = fds[0];
-    saved_fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[1]);
+    read_fd_.Reset(fds[0]);
+    const velqa::base::UniqueFd write_end(fds[1]);
+    saved_fd_.Reset(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
+    dup2(write_end.get(), STDOUT_FILENO);
   }
-  ~PosixStdoutTap() override {
-    Restore();
-    if (read_fd_ >= 0) close(read_fd_);
-  }
+  ~PosixStdoutTap() override { Restore(); }
 
   size_t Read(char* buffer, size_t size, std::chrono::milliseconds timeout) override {
-    pollfd p{read_fd_, POLLIN, 0};
+    pollfd p{read_fd_.get(), POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return 0;
-    ssize_t n = read(read_fd_, buffer, size);
+    ssize_t n = read(read_fd_.get(), buffer, size);
     return n > 0 ? static_cast<size_t>(n) : 0;
   }
 
   void Restore() override {
-    if (saved_fd_ < 0) return;
+    if (!saved_fd_) return;
     std::fflush(stdout);
-    dup2(saved_fd_, STDOUT_FILENO);
-    close(saved_fd_);
-    saved_fd_ = -1;
+    dup2(saved_fd_.get(), STDOUT_FILENO);
+    saved_fd_.Reset();
   }
 
  private:
-  int read_fd_ = -1;
-  int saved_fd_ = -1;
+  velqa::base::UniqueFd read_fd_;
+  velqa::base::UniqueFd saved_fd_;
 };
 
 }  // namespace
