@@ -1,9 +1,11 @@
 """Prints the failed tests of a CTest JUnit report (ctest --output-junit) whose
-output shows Wine's internal process-start error, one name per line.
+output shows that Wine did not start a program, one name per line.
 
 Wine very rarely fails to start a process inside Wine itself with error 1359
-(ERROR_INTERNAL_ERROR); such a test deserves one more run, while any other
-failure must stand.
+(ERROR_INTERNAL_ERROR), and now and then a test program ends under Wine
+before it has printed anything, though every test program prints a first line
+as it starts. Such a test deserves one more run, while any other failure must
+stand.
 
     wine_start_failures.py REPORT.xml
 """
@@ -31,7 +33,7 @@ def failed_with_wine_start_error(report):
         output = "".join(element.text or "" for element in case.iter()
                          if element.tag in ("system-out", "system-err"))
         output += "".join(failure.get("message", "") for failure in case.iter("failure"))
-        if shows_wine_start_error(output):
+        if not output.strip() or shows_wine_start_error(output):
             names.append(case.get("name"))
     return names
 

@@ -1,5 +1,5 @@
 """Which failed Windows tests scripts/test runs once more: only those whose
-output shows Wine's internal process-start error."""
+output shows Wine's internal process-start error, or that never printed."""
 import os
 import sys
 import tempfile
@@ -32,7 +32,7 @@ class ShowsWineStartErrorTest(unittest.TestCase):
 
 
 REPORT = """<?xml version="1.0" encoding="UTF-8"?>
-<testsuite tests="4" failures="3">
+<testsuite tests="6" failures="4">
   <testcase name="Start.Flaky" status="fail"><failure message=""/>
     <system-out>CreateProcess: 1359</system-out></testcase>
   <testcase name="Start.Broken" status="fail"><failure message=""/>
@@ -40,17 +40,21 @@ REPORT = """<?xml version="1.0" encoding="UTF-8"?>
   <testcase name="Start.Passed" status="run">
     <system-out>error 1359 logged and handled</system-out></testcase>
   <testcase name="Start.TimedOut" status="fail"><failure message="error 1359"/></testcase>
+  <testcase name="Start.NeverRan" status="fail"><failure message=""/>
+    <system-out>
+</system-out></testcase>
+  <testcase name="Start.Silent" status="run"><system-out></system-out></testcase>
 </testsuite>
 """
 
 
 class FailedWithWineStartErrorTest(unittest.TestCase):
-    def test_only_failed_tests_whose_output_shows_the_error(self):
+    def test_only_failed_tests_whose_output_shows_the_error_or_is_empty(self):
         with tempfile.NamedTemporaryFile("w", suffix=".xml", delete=False) as report:
             report.write(REPORT)
         try:
             self.assertEqual(wine_start_failures.failed_with_wine_start_error(report.name),
-                             ["Start.Flaky", "Start.TimedOut"])
+                             ["Start.Flaky", "Start.TimedOut", "Start.NeverRan"])
         finally:
             os.unlink(report.name)
 
