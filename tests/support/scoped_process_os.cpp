@@ -24,11 +24,9 @@ vpn_os::Status ScopedProcessOs::AssignProcessToJob(vpn_os::NativeHandle job,
   return real_.AssignProcessToJob(job, process);
 }
 
-vpn_os::ProcessResult ScopedProcessOs::StartProgram(const std::filesystem::path& executable,
-                                                    const std::vector<std::string>& arguments,
-                                                    vpn_os::NativeHandle output) {
-  vpn_os::HandleResult token = real_.OpenOwnProcessToken();
-  vpn_os::HandleResult primary = real_.DuplicatePrimaryToken(token.handle.get());
+vpn_os::ProcessLaunch ProgramLaunch(const std::filesystem::path& executable,
+                                    const std::vector<std::string>& arguments,
+                                    vpn_os::NativeHandle output, vpn_os::NativeHandle token) {
   vpn_os::ProcessLaunch launch;
   launch.executable = executable;
   const std::string program = velqa::base::Utf8FromPath(executable);
@@ -39,8 +37,16 @@ vpn_os::ProcessResult ScopedProcessOs::StartProgram(const std::filesystem::path&
     launch.argv.push_back(argument);
   }
   launch.output = output;
-  launch.token = primary.handle.get();
-  return StartProcess(launch);
+  launch.token = token;
+  return launch;
+}
+
+vpn_os::ProcessResult ScopedProcessOs::StartProgram(const std::filesystem::path& executable,
+                                                    const std::vector<std::string>& arguments,
+                                                    vpn_os::NativeHandle output) {
+  vpn_os::HandleResult token = real_.OpenOwnProcessToken();
+  vpn_os::HandleResult primary = real_.DuplicatePrimaryToken(token.handle.get());
+  return StartProcess(ProgramLaunch(executable, arguments, output, primary.handle.get()));
 }
 
 vpn_os::ProcessInfo ScopedProcessOs::StartStray(const std::filesystem::path& executable,

@@ -20,6 +20,12 @@
 
 namespace vpn_test {
 
+// A launch of `executable` with `arguments`, each quoted on the command line
+// the way the manager quotes sing-box's, its output going to `output`.
+vpn_os::ProcessLaunch ProgramLaunch(const std::filesystem::path& executable,
+                                    const std::vector<std::string>& arguments,
+                                    vpn_os::NativeHandle output, vpn_os::NativeHandle token = 0);
+
 class ScopedProcessOs : public vpn_test_support::ForwardingVpnOs {
  public:
   void Track(std::uint32_t process_id);

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/utf8_path.h"
 #include "tests/support/build_layout.h"
+#include "tests/support/scoped_process_os.h"
 #include "tests/support/scratch_dir.h"
 #include "vpn/os/vpn_os.h"
 
@@ -36,18 +36,7 @@ fs::path ProbePath() { return ExecutableDirectory() / ProgramName("vpn_test_prob
 vpn_os::ProcessResult StartProbe(vpn_os::VpnOs& os, const std::vector<std::string>& arguments,
                                  vpn_os::NativeHandle output, vpn_os::NativeHandle token = 0,
                                  const fs::path& program = ProbePath()) {
-  vpn_os::ProcessLaunch launch;
-  launch.executable = program;
-  const std::string path = velqa::base::Utf8FromPath(program);
-  launch.command_line = "\"" + path + "\"";
-  launch.argv = {path};
-  for (const std::string& argument : arguments) {
-    launch.command_line += " \"" + argument + "\"";
-    launch.argv.push_back(argument);
-  }
-  launch.output = output;
-  launch.token = token;
-  return os.StartProcess(launch);
+  return os.StartProcess(ProgramLaunch(program, arguments, output, token));
 }
 
 // Everything the pipe delivers until its writers are gone.
