@@ -52,8 +52,12 @@ class UniqueResource {
   // Gives the handle up without releasing it; the owner is empty afterwards.
   [[nodiscard]] Handle Release() { return std::exchange(handle_, Traits::None()); }
 
-  // Releases the current handle (if valid) and takes `handle` instead.
+  // Releases the current handle (if valid) and takes `handle` instead. The
+  // handle already held is kept open: closing it here would leave the owner
+  // holding a closed handle, to be closed again later (by then perhaps
+  // another resource's reused value).
   void Reset(Handle handle = Traits::None()) {
+    if (handle == handle_) return;
     const Handle old = std::exchange(handle_, handle);
     if (Traits::IsValid(old)) traits_.Close(old);
   }

@@ -1,5 +1,6 @@
 #include "channel/binary_messenger_impl.h"
 
+#include <atomic>
 #include <cstddef>
 #include <exception>
 #include <memory>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "base/stderr_line.h"
+#include "channel/channel_diagnostics.h"
 
 namespace flutter {
 namespace {
@@ -21,8 +23,16 @@ static_assert(sizeof(void*) != 8 || offsetof(FlutterDesktopMessage, response_han
 // shares this one object, so the handle can be used only once however the
 // closure travels, and the messenger reference is released with the last copy.
 struct PendingResponse {
+  PendingResponse(std::shared_ptr<FlutterDesktopMessenger> retained,
+                  const FlutterDesktopMessageResponseHandle* response_handle)
+      : messenger(std::move(retained)), handle(response_handle) {}
+
   std::shared_ptr<FlutterDesktopMessenger> messenger;
+  // Read and written only under the messenger lock; null once used.
   const FlutterDesktopMessageResponseHandle* handle;
+  // How many copies of the reply closure exist. Each copy's end is a release,
+  // so a reader that sees 0 (acquire) sees everything the copies did.
+  std::atomic<int> closures{0};
 };
 
 // Releases the embedding's messenger when the last reference goes; shared_ptr
@@ -33,17 +43,22 @@ std::shared_ptr<FlutterDesktopMessenger> RetainMessenger(FlutterDesktopMessenger
       [](FlutterDesktopMessengerRef m) { FlutterDesktopMessengerRelease(m); });
 }
 
+// What an answer through a handle that is already used means.
+enum class OnUsedHandle { kReportDuplicate, kStaySilent };
+
 void Respond(FlutterDesktopMessengerRef messenger,
              const FlutterDesktopMessageResponseHandle*& handle, const uint8_t* reply,
-             size_t reply_size) {
+             size_t reply_size, OnUsedHandle on_used) {
   // The lock keeps the engine from going away between the availability test
-  // and the send.
+  // and the send, and orders the uses of the handle across threads.
   FlutterDesktopMessengerRef locked = FlutterDesktopMessengerLock(messenger);
   if (!FlutterDesktopMessengerIsAvailable(messenger)) {
     // The engine has ended; the Dart side is gone and waits for nothing.
   } else if (handle == nullptr) {
-    velqa::base::WriteStderrLine(
-        "Error: Response can be set only once. Ignoring duplicate response.");
+    if (on_used == OnUsedHandle::kReportDuplicate) {
+      velqa::base::WriteStderrLine(
+          "Error: Response can be set only once. Ignoring duplicate response.");
+    }
   } else {
     FlutterDesktopMessengerSendResponse(messenger, handle, reply, reply_size);
     handle = nullptr;
@@ -51,24 +66,52 @@ void Respond(FlutterDesktopMessengerRef messenger,
   if (locked != nullptr) FlutterDesktopMessengerUnlock(locked);
 }
 
+// The BinaryReply of one message. Its copies are counted, so that the
+// trampoline knows for certain when no one but itself can answer any more.
+class ReplyClosure {
+ public:
+  explicit ReplyClosure(std::shared_ptr<PendingResponse> pending) : pending_(std::move(pending)) {
+    pending_->closures.fetch_add(1, std::memory_order_relaxed);
+  }
+  ReplyClosure(const ReplyClosure& other) : pending_(other.pending_) {
+    if (pending_ != nullptr) pending_->closures.fetch_add(1, std::memory_order_relaxed);
+  }
+  ReplyClosure(ReplyClosure&& other) noexcept = default;  // leaves `other` uncounted
+  ReplyClosure& operator=(const ReplyClosure&) = delete;
+  ReplyClosure& operator=(ReplyClosure&&) = delete;
+  ~ReplyClosure() {
+    if (pending_ != nullptr) pending_->closures.fetch_sub(1, std::memory_order_release);
+  }
+
+  void operator()(const uint8_t* bytes, size_t size) const {
+    Respond(pending_->messenger.get(), pending_->handle, bytes, size,
+            OnUsedHandle::kReportDuplicate);
+  }
+
+ private:
+  std::shared_ptr<PendingResponse> pending_;
+};
+
 // After a handler has thrown: the Dart caller still waits, so it gets the empty
 // (not implemented) answer, unless it has been answered or a copy of the reply
 // lives on elsewhere and may still answer. Only the empty answer is neutral to
-// every codec; a method channel answers with an error envelope before this.
+// every codec; a method channel answers with an error envelope itself. Whether
+// the message is still unanswered is decided under the messenger lock, where
+// every other answer is given.
 void AnswerAbandonedMessage(FlutterDesktopMessengerRef messenger,
-                            const FlutterDesktopMessage* message,
-                            const std::shared_ptr<PendingResponse>& pending) {
+                            const FlutterDesktopMessage* message, PendingResponse* pending) {
   if (pending == nullptr) {
     // Failed before the handler ran; the handle was never handed out.
     const FlutterDesktopMessageResponseHandle* handle = message->response_handle;
-    Respond(messenger, handle, nullptr, 0);
-  } else if (pending.use_count() == 1 && pending->handle != nullptr) {
-    Respond(pending->messenger.get(), pending->handle, nullptr, 0);
+    Respond(messenger, handle, nullptr, 0, OnUsedHandle::kStaySilent);
+  } else if (pending->closures.load(std::memory_order_acquire) == 0) {
+    Respond(pending->messenger.get(), pending->handle, nullptr, 0, OnUsedHandle::kStaySilent);
   }
 }
 
 // Called by the embedding on the platform thread for every message of a
-// channel with a handler; user_data is the handler's map entry.
+// channel with a handler; user_data is the handler's map entry. Nothing in
+// the catch blocks allocates: the exception may be std::bad_alloc.
 void MessageTrampoline(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message,
                        void* user_data) {
   std::shared_ptr<PendingResponse> pending;
@@ -77,19 +120,16 @@ void MessageTrampoline(FlutterDesktopMessengerRef messenger, const FlutterDeskto
     // it while it runs.
     const auto handler =
         *static_cast<const std::shared_ptr<const BinaryMessageHandler>*>(user_data);
-    pending = std::make_shared<PendingResponse>(
-        PendingResponse{RetainMessenger(messenger), message->response_handle});
-    BinaryReply reply = [pending](const uint8_t* bytes, size_t size) {
-      Respond(pending->messenger.get(), pending->handle, bytes, size);
-    };
-    (*handler)(message->message, message->message_size, std::move(reply));
+    pending = std::make_shared<PendingResponse>(RetainMessenger(messenger),
+                                                message->response_handle);
+    (*handler)(message->message, message->message_size, BinaryReply(ReplyClosure(pending)));
     return;
   } catch (const std::exception& e) {
-    velqa::base::WriteStderrLine(std::string("Message handler failed: ") + e.what());
+    internal::ReportHandlerFailure(e.what());
   } catch (...) {
-    velqa::base::WriteStderrLine("Message handler failed with an unknown exception.");
+    internal::ReportHandlerFailure();
   }
-  AnswerAbandonedMessage(messenger, message, pending);
+  AnswerAbandonedMessage(messenger, message, pending.get());
 }
 
 // Called by the embedding once per successful SendWithReply.
@@ -98,7 +138,7 @@ void ReplyTrampoline(const uint8_t* data, size_t data_size, void* user_data) {
   try {
     (*holder)(data, data_size);
   } catch (const std::exception& e) {
-    velqa::base::WriteStderrLine(std::string("Reply handler failed: ") + e.what());
+    velqa::base::WriteStderrLine("Reply handler failed: ", e.what());
   } catch (...) {
     velqa::base::WriteStderrLine("Reply handler failed with an unknown exception.");
   }

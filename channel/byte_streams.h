@@ -40,6 +40,19 @@ class ByteStreamReader {
   int32_t ReadInt32();
   int64_t ReadInt64();
   double ReadDouble();
+
+ private:
+  friend class StandardCodecSerializer;
+
+  // The serializer's bookkeeping for the one message this reader serves: how
+  // deep its read is, and whether it gave up on the rest. It lives with the
+  // reader, so that a decode of another buffer inside a derived serializer is
+  // counted on its own and leaves this message alone.
+  struct NestingState {
+    int depth = 0;
+    bool rest_ignored = false;
+  };
+  NestingState nesting_;
 };
 
 class ByteStreamWriter {

@@ -1,23 +1,50 @@
 #include "channel/channel_diagnostics.h"
 
-#include <string>
+#include <charconv>
+#include <string_view>
 
 #include "base/stderr_line.h"
 
 namespace flutter::internal {
+namespace {
 
 using velqa::base::WriteStderrLine;
+
+// A number as decimal text in a buffer of its own, so that no line needs the
+// heap.
+class DecimalText {
+ public:
+  explicit DecimalText(int value) {
+    size_ = static_cast<size_t>(std::to_chars(digits_, digits_ + sizeof(digits_), value).ptr -
+                                digits_);
+  }
+  std::string_view view() const { return {digits_, size_}; }
+
+ private:
+  char digits_[16];
+  size_t size_;
+};
+
+}  // namespace
 
 void ReportInvalidRead() { WriteStderrLine("Invalid read in StandardCodecByteStreamReader"); }
 
 void ReportUnknownType(int type) {
-  WriteStderrLine("Unknown type in StandardCodecSerializer::ReadValueOfType: " +
-                  std::to_string(type));
+  WriteStderrLine("Unknown type in StandardCodecSerializer::ReadValueOfType: ",
+                  DecimalText(type).view());
 }
 
 void ReportNestingTooDeep(int limit) {
-  WriteStderrLine("Nesting deeper than " + std::to_string(limit) +
-                  " in StandardCodecSerializer::ReadValue; ignoring the rest of the message.");
+  // Three pieces; only the limit's own digits are put together here.
+  constexpr std::string_view kBefore = "Nesting deeper than ";
+  constexpr std::string_view kAfter =
+      " in StandardCodecSerializer::ReadValue; ignoring the rest of the message.";
+  char line[kBefore.size() + 16 + kAfter.size()];
+  const std::string_view digits = DecimalText(limit).view();
+  size_t size = kBefore.copy(line, kBefore.size());
+  size += digits.copy(line + size, digits.size());
+  size += kAfter.copy(line + size, kAfter.size());
+  WriteStderrLine(std::string_view(line, size));
 }
 
 void ReportUnhandledCustomType() {
@@ -31,8 +58,7 @@ void ReportInvalidMethodCall() {
 }
 
 void ReportUnconstructableMethodCall(std::string_view channel_name) {
-  WriteStderrLine("Unable to construct method call from message on channel " +
-                  std::string(channel_name));
+  WriteStderrLine("Unable to construct method call from message on channel ", channel_name);
 }
 
 void ReportDuplicateResult() {
@@ -43,6 +69,12 @@ void ReportDuplicateResult() {
 
 void ReportUnansweredResult() {
   WriteStderrLine("Warning: Failed to respond to a message. This is a memory leak.");
+}
+
+void ReportHandlerFailure(const char* what) { WriteStderrLine("Message handler failed: ", what); }
+
+void ReportHandlerFailure() {
+  WriteStderrLine("Message handler failed with an unknown exception.");
 }
 
 }  // namespace flutter::internal

@@ -1,15 +1,16 @@
 // The method result handed to channel handlers: encodes the answer with the
-// channel's codec and sends it through the messenger's reply, once. A result
-// that an exception destroys unanswered (a handler that threw) answers the
-// error kHandlerFailedCode itself, so the Dart caller is not left waiting.
+// channel's codec and sends it through the messenger's reply, once. The reply
+// state is shared with the channel's handler wrapper, which answers the error
+// kHandlerFailedCode when a handler throws and its result is gone unanswered.
 //
-// Thread safety: may be answered on any thread, but not from two threads at
-// the same time (the used state is not locked).
+// Thread safety: may be answered and destroyed on any thread, but not answered
+// from two threads at the same time (the used state is not locked).
 #ifndef VELQA_CHANNEL_ENGINE_METHOD_RESULT_H_
 #define VELQA_CHANNEL_ENGINE_METHOD_RESULT_H_
 
+#include <atomic>
 #include <cstdint>
-#include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,57 +42,79 @@ class SingleReply {
   bool answered_ = false;
 };
 
-// The error a result answers when an exception destroys it unanswered.
+// The error a channel answers for a handler that threw and left its result
+// unanswered.
 inline constexpr char kHandlerFailedCode[] = "HANDLER_EXCEPTION";
 inline constexpr char kHandlerFailedMessage[] = "The native method handler failed.";
+
+namespace internal {
+
+// What one call's result shares with the channel's handler wrapper: the reply,
+// which reports the leak when the last of the two lets go of it unanswered,
+// and whether the result still exists.
+struct MethodReplyState {
+  explicit MethodReplyState(BinaryReply reply) : reply(std::move(reply)) {}
+
+  SingleReply reply;
+  // Set while a result exists: cleared (release) when it is destroyed, on
+  // whatever thread, so the wrapper that reads it cleared (acquire) sees every
+  // answer it gave. A result that could not even be made counts as gone.
+  std::atomic<bool> result_alive{false};
+};
+
+// Called by the wrapper after the handler has thrown, on the platform thread.
+// When the result is gone unanswered, nobody else can answer: the error goes
+// out, or the empty answer when even that cannot be made (memory has run
+// out). A result that still exists is left to whoever holds it.
+template <typename T>
+void AnswerFailedHandler(MethodReplyState& state, const MethodCodec<T>& codec) noexcept {
+  if (state.result_alive.load(std::memory_order_acquire) || state.reply.answered()) return;
+  try {
+    auto data = codec.EncodeErrorEnvelope(kHandlerFailedCode, kHandlerFailedMessage);
+    state.reply.SendResponseData(data.get());
+    return;
+  } catch (...) {
+  }
+  if (state.reply.answered()) return;
+  try {
+    state.reply.SendResponseData(nullptr);
+  } catch (...) {
+  }
+}
+
+}  // namespace internal
 
 template <typename T = EncodableValue>
 class EngineMethodResult : public MethodResult<T> {
  public:
   // `codec` encodes the answers and must outlive the result.
   EngineMethodResult(BinaryReply reply, const MethodCodec<T>* codec)
-      : reply_manager_(std::move(reply)), codec_(codec) {}
-
-  ~EngineMethodResult() override {
-    // More exceptions in flight than at construction: this result is being
-    // unwound, not dropped by a handler that chose not to answer.
-    if (!reply_manager_.answered() && std::uncaught_exceptions() > exceptions_at_creation_) {
-      AnswerHandlerFailure();
-    }
+      : EngineMethodResult(std::make_shared<internal::MethodReplyState>(std::move(reply)), codec) {}
+  // A result whose reply state the caller keeps a share of.
+  EngineMethodResult(std::shared_ptr<internal::MethodReplyState> state, const MethodCodec<T>* codec)
+      : state_(std::move(state)), codec_(codec) {
+    state_->result_alive.store(true, std::memory_order_relaxed);
   }
+
+  ~EngineMethodResult() override { state_->result_alive.store(false, std::memory_order_release); }
 
  protected:
   void SuccessInternal(const T* result) override {
     auto data = codec_->EncodeSuccessEnvelope(result);
-    reply_manager_.SendResponseData(data.get());
+    state_->reply.SendResponseData(data.get());
   }
 
   void ErrorInternal(const std::string& error_code, const std::string& error_message,
                      const T* error_details) override {
     auto data = codec_->EncodeErrorEnvelope(error_code, error_message, error_details);
-    reply_manager_.SendResponseData(data.get());
+    state_->reply.SendResponseData(data.get());
   }
 
-  void NotImplementedInternal() override { reply_manager_.SendResponseData(nullptr); }
+  void NotImplementedInternal() override { state_->reply.SendResponseData(nullptr); }
 
  private:
-  // Runs during unwinding, so nothing may escape. When the error envelope
-  // cannot be made, the empty answer still releases the caller.
-  void AnswerHandlerFailure() noexcept {
-    try {
-      EngineMethodResult::ErrorInternal(kHandlerFailedCode, kHandlerFailedMessage, nullptr);
-    } catch (...) {
-    }
-    if (reply_manager_.answered()) return;
-    try {
-      reply_manager_.SendResponseData(nullptr);
-    } catch (...) {
-    }
-  }
-
-  SingleReply reply_manager_;
+  std::shared_ptr<internal::MethodReplyState> state_;
   const MethodCodec<T>* codec_;
-  const int exceptions_at_creation_ = std::uncaught_exceptions();
 };
 
 }  // namespace flutter

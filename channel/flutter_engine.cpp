@@ -88,7 +88,8 @@ void FlutterEngine::OnNextFrame(void* user_data) {
   try {
     callback();
   } catch (const std::exception& e) {
-    velqa::base::WriteStderrLine(std::string("Next-frame callback failed: ") + e.what());
+    // Nothing here may allocate: the exception may be std::bad_alloc.
+    velqa::base::WriteStderrLine("Next-frame callback failed: ", e.what());
   } catch (...) {
     velqa::base::WriteStderrLine("Next-frame callback failed with an unknown exception.");
   }

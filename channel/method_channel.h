@@ -1,6 +1,10 @@
 // A named channel carrying method calls from the Dart side to a handler, and
 // each call's single answer back.
 //
+// A handler that throws is reported on standard error and its caller gets the
+// error kHandlerFailedCode, unless the handler answered or handed its result
+// on first; the exception goes no further.
+//
 // Thread safety: construct it and call SetMethodCallHandler on the platform
 // thread; the handler runs there. Results may be answered on any thread.
 #ifndef VELQA_CHANNEL_METHOD_CHANNEL_H_
@@ -8,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,15 +58,27 @@ class MethodChannel {
     messenger_->SetMessageHandler(
         name_, [handler = std::move(handler), codec = codec_, channel_name = name_](
                    const uint8_t* message, size_t message_size, BinaryReply reply) {
-          // The result exists before decoding so that every message is answered.
-          auto result = std::make_unique<EngineMethodResult<T>>(std::move(reply), codec);
-          std::unique_ptr<MethodCall<T>> call = codec->DecodeMethodCall(message, message_size);
-          if (!call) {
-            internal::ReportUnconstructableMethodCall(channel_name);
-            result->NotImplemented();
+          // Shared with the result, so that a handler that throws is answered
+          // here, and only when its result went with the unwinding: a result
+          // it handed on stays its new holder's to answer or to drop.
+          auto state = std::make_shared<internal::MethodReplyState>(std::move(reply));
+          try {
+            // The result exists before decoding so that every message is answered.
+            auto result = std::make_unique<EngineMethodResult<T>>(state, codec);
+            std::unique_ptr<MethodCall<T>> call = codec->DecodeMethodCall(message, message_size);
+            if (!call) {
+              internal::ReportUnconstructableMethodCall(channel_name);
+              result->NotImplemented();
+              return;
+            }
+            handler(*call, std::move(result));
             return;
+          } catch (const std::exception& e) {
+            internal::ReportHandlerFailure(e.what());
+          } catch (...) {
+            internal::ReportHandlerFailure();
           }
-          handler(*call, std::move(result));
+          internal::AnswerFailedHandler(*state, *codec);
         });
   }
 

@@ -28,26 +28,29 @@ constexpr size_t kMaxReservedElements = 64;
 // encodes to bytes that decode again without complaint.
 constexpr int kMaxNestingDepth = 256;
 
-thread_local int read_depth = 0;
-// Set once a value has been refused for its depth: the rest of the message is
-// ignored, so enclosing collections stop instead of filling in their missing
-// elements one invalid-read line at a time. Cleared when the outermost read
-// ends.
-thread_local bool rest_ignored = false;
-
+// Counts the depth of one read in its reader's state (ByteStreamReader's
+// NestingState): once a value has been refused for its depth, the rest of the
+// message is ignored, so enclosing collections stop instead of filling in
+// their missing elements one invalid-read line at a time. The flag is cleared
+// when the outermost read ends.
+template <typename State>
 class ReadDepthScope {
  public:
-  ReadDepthScope() { ++read_depth; }
+  explicit ReadDepthScope(State& state) : state_(state) { ++state_.depth; }
   ~ReadDepthScope() {
-    if (--read_depth == 0) rest_ignored = false;
+    if (--state_.depth == 0) state_.rest_ignored = false;
   }
   ReadDepthScope(const ReadDepthScope&) = delete;
   ReadDepthScope& operator=(const ReadDepthScope&) = delete;
   // Tags above the standard ones are refused as well: only a derived
   // serializer gives them meaning, possibly a nesting one.
   bool Refuses(uint8_t type) const {
-    return read_depth > kMaxNestingDepth && (type == kList || type == kMap || type > kFloat32List);
+    return state_.depth > kMaxNestingDepth &&
+           (type == kList || type == kMap || type > kFloat32List);
   }
+
+ private:
+  State& state_;
 };
 
 // Where ReadValueOfType takes its bytes from. VirtualSource serves any reader;
@@ -123,7 +126,8 @@ void SkipRest(ByteStreamReader* stream) {
 // in at most kMaxMissingElements, and nothing more once the rest of the
 // message is ignored.
 template <typename Source, typename ReadElement>
-void ReadElements(size_t count, const Source& source, ReadElement read_element) {
+void ReadElements(size_t count, const Source& source, const bool& rest_ignored,
+                  ReadElement read_element) {
   size_t missing = 0;
   for (size_t i = 0; i < count && !rest_ignored; ++i) {
     if (source.Remaining() == 0 && missing++ >= kMaxMissingElements) {
@@ -170,22 +174,23 @@ EncodableValue ReadTypedList(Source& source) {
 // depth.
 template <typename Source>
 EncodableValue ReadList(const StandardCodecSerializer& serializer, Source& source,
-                        ByteStreamReader* stream) {
+                        ByteStreamReader* stream, const bool& rest_ignored) {
   const size_t count = ReadSizeFrom(source);
   EncodableList list;
   // Reserving for the announced count would let every list of a deep chain
   // that ends early hold storage for the whole rest of the input; past a
   // small start the vector grows with what is actually read.
   list.reserve(std::min({count, source.Remaining(), kMaxReservedElements}));
-  ReadElements(count, source, [&] { list.push_back(serializer.ReadValue(stream)); });
+  ReadElements(count, source, rest_ignored,
+               [&] { list.push_back(serializer.ReadValue(stream)); });
   return EncodableValue(std::move(list));
 }
 
 template <typename Source>
 EncodableValue ReadMap(const StandardCodecSerializer& serializer, Source& source,
-                       ByteStreamReader* stream) {
+                       ByteStreamReader* stream, const bool& rest_ignored) {
   EncodableMap map;
-  ReadElements(ReadSizeFrom(source), source, [&] {
+  ReadElements(ReadSizeFrom(source), source, rest_ignored, [&] {
     EncodableValue key = serializer.ReadValue(stream);
     EncodableValue value = serializer.ReadValue(stream);
     // Encoders write keys in ascending order, so the end is the usual place
@@ -198,7 +203,8 @@ EncodableValue ReadMap(const StandardCodecSerializer& serializer, Source& source
 // The body of ReadValueOfType: the payload that the tag `type` introduces.
 template <typename Source>
 EncodableValue ReadValueOfTypeFrom(const StandardCodecSerializer& serializer, uint8_t type,
-                                   Source& source, ByteStreamReader* stream) {
+                                   Source& source, ByteStreamReader* stream,
+                                   const bool& rest_ignored) {
   switch (type) {
     case kNull:
       return EncodableValue();
@@ -227,9 +233,9 @@ EncodableValue ReadValueOfTypeFrom(const StandardCodecSerializer& serializer, ui
     case kFloat32List:
       return ReadTypedList<float>(source);
     case kList:
-      return ReadList(serializer, source, stream);
+      return ReadList(serializer, source, stream, rest_ignored);
     case kMap:
-      return ReadMap(serializer, source, stream);
+      return ReadMap(serializer, source, stream, rest_ignored);
     default:
       internal::ReportUnknownType(type);
       return EncodableValue();
@@ -239,8 +245,8 @@ EncodableValue ReadValueOfTypeFrom(const StandardCodecSerializer& serializer, ui
 }  // namespace
 
 EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) const {
-  ReadDepthScope depth;
-  if (rest_ignored) {
+  ReadDepthScope depth(stream->nesting_);
+  if (stream->nesting_.rest_ignored) {
     return EncodableValue();  // e.g. the value of a map entry whose key was refused
   }
   const uint8_t type = IsPlainBufferReader(*stream)
@@ -249,7 +255,7 @@ EncodableValue StandardCodecSerializer::ReadValue(ByteStreamReader* stream) cons
   if (depth.Refuses(type)) {
     internal::ReportNestingTooDeep(kMaxNestingDepth);
     SkipRest(stream);
-    rest_ignored = true;
+    stream->nesting_.rest_ignored = true;
     return EncodableValue();
   }
   return ReadValueOfType(type, stream);
@@ -259,10 +265,10 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type,
                                                         ByteStreamReader* stream) const {
   if (IsPlainBufferReader(*stream)) {
     BufferSource source(static_cast<ByteBufferStreamReader*>(stream));
-    return ReadValueOfTypeFrom(*this, type, source, stream);
+    return ReadValueOfTypeFrom(*this, type, source, stream, stream->nesting_.rest_ignored);
   }
   VirtualSource source(stream);
-  return ReadValueOfTypeFrom(*this, type, source, stream);
+  return ReadValueOfTypeFrom(*this, type, source, stream, stream->nesting_.rest_ignored);
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "channel/byte_streams.h"
@@ -31,9 +32,13 @@ const StandardMethodCodec& StandardMethodCodec::GetInstance(
     serializer = &StandardCodecSerializer::GetInstance();
   }
   // Codecs are never destroyed: channels anywhere in the process may still
-  // point at them while static objects are torn down.
+  // point at them while static objects are torn down. The table is guarded on
+  // every request: a first request for a serializer inserts, and plug-ins may
+  // create channels on other threads.
   static auto* const codecs =
       new std::map<const StandardCodecSerializer*, std::unique_ptr<StandardMethodCodec>>();
+  static std::mutex* const codecs_mutex = new std::mutex();
+  std::lock_guard<std::mutex> lock(*codecs_mutex);
   auto it = codecs->find(serializer);
   if (it == codecs->end()) {
     it = codecs

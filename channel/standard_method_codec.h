@@ -2,9 +2,7 @@
 // then the arguments; answers start with 0 (success) or 1 (error); a
 // not-implemented answer is empty.
 //
-// Thread safety: GetInstance is meant for the platform thread (its table is
-// created thread-safely but not locked afterwards); the codec's operations may
-// run on any thread.
+// Thread safety: GetInstance and the codec's operations may run on any thread.
 #ifndef VELQA_CHANNEL_STANDARD_METHOD_CODEC_H_
 #define VELQA_CHANNEL_STANDARD_METHOD_CODEC_H_
 

@@ -57,5 +57,16 @@ TEST(UniqueResourceTest, ReleaseAndEmptyOwnersCloseNothing) {
   EXPECT_THAT(log, IsEmpty());
 }
 
+TEST(UniqueResourceTest, ResetToTheHandleItHoldsKeepsItOpen) {
+  std::vector<int> log;
+  {
+    Owner owner(5, {&log});
+    owner.Reset(owner.get());
+    EXPECT_THAT(log, IsEmpty());
+    EXPECT_EQ(owner.get(), 5);
+  }
+  EXPECT_THAT(log, ElementsAre(5));
+}
+
 }  // namespace
 }  // namespace velqa::base

@@ -205,5 +205,54 @@ TEST(CodecMalformed, RestOfTheMessageAfterTheNestingLimitIsIgnored) {
   }
 }
 
+// A serializer whose extra type carries a whole message, decoded with a
+// reader of its own: the two reads are counted apart.
+class EmbeddedMessageSerializer : public flutter::StandardCodecSerializer {
+ public:
+  static constexpr uint8_t kEmbeddedTag = 129;
+
+ protected:
+  EncodableValue ReadValueOfType(uint8_t type, flutter::ByteStreamReader* stream) const override {
+    if (type != kEmbeddedTag) return StandardCodecSerializer::ReadValueOfType(type, stream);
+    Bytes message(ReadSize(stream));
+    stream->ReadBytes(message.data(), message.size());
+    flutter::ByteBufferStreamReader reader(message.data(), message.size());
+    return ReadValue(&reader);
+  }
+};
+
+TEST(CodecMalformed, MessageDecodedInsideAnotherHasItsOwnNestingLimit) {
+  const EmbeddedMessageSerializer serializer;
+  const auto list_of_embedded_then_seven = [&](const Bytes& embedded) {
+    Bytes bytes = Hex("0C 02 81 FE");
+    bytes.push_back(static_cast<uint8_t>(embedded.size()));
+    bytes.push_back(static_cast<uint8_t>(embedded.size() >> 8));
+    bytes.insert(bytes.end(), embedded.begin(), embedded.end());
+    for (uint8_t b : Hex("03 07 00 00 00")) bytes.push_back(b);
+    Decoded decoded;
+    decoded.lines = StderrLinesOf([&] { decoded.value = Decode(bytes, 0, serializer); });
+    return decoded;
+  };
+  // As deep as a message may be: not counted on top of the enclosing one.
+  const EncodableValue deepest_allowed = Nested(256, EncodableValue(int32_t{9}));
+  const Decoded whole = list_of_embedded_then_seven(Encode(deepest_allowed));
+  EXPECT_EQ(whole.value, EncodableValue(EncodableList{deepest_allowed, EncodableValue(int32_t{7})}));
+  EXPECT_TRUE(whole.lines.empty());
+
+  // Too deep: the embedded message gives up on its rest, not on the
+  // enclosing message's.
+  Bytes too_deep;
+  for (int i = 0; i < 300; ++i) {
+    too_deep.push_back(0x0C);
+    too_deep.push_back(0x01);
+  }
+  const Decoded refused = list_of_embedded_then_seven(too_deep);
+  const auto& list = std::get<EncodableList>(refused.value);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(ListDepth(list[0]), 256);
+  EXPECT_EQ(list[1], EncodableValue(int32_t{7}));
+  EXPECT_EQ(refused.lines, std::vector<std::string>{kNestingLine});
+}
+
 }  // namespace
 }  // namespace velqa_test

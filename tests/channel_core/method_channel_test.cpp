@@ -32,6 +32,7 @@ constexpr char kLeakLine[] = "Warning: Failed to respond to a message. This is a
 constexpr char kUnconstructableLine[] =
     "Unable to construct method call from message on channel com.velqa.assistant/vpn_process";
 constexpr char kNotAStringLine[] = "Invalid method call; method name is not a string.";
+constexpr char kHandlerFailedLine[] = "Message handler failed: handler fault";
 
 Bytes CallBytes(const std::string& name, std::unique_ptr<EncodableValue> arguments = nullptr) {
   return *StandardMethodCodec::GetInstance().EncodeMethodCall(
@@ -122,8 +123,8 @@ TEST_F(MethodChannelTest, ResultDroppedUnansweredReportsTheLeakAndSendsNothing) 
 }
 
 TEST_F(MethodChannelTest, HandlerThatThrowsStillAnswersExactlyOnce) {
-  // Unanswered: the unwound result answers the handler-failure error itself.
-  // Already answered: that answer stays the only one.
+  // Unanswered: the channel answers the handler-failure error. Already
+  // answered: that answer stays the only one.
   for (const bool answer_first : {false, true}) {
     RecordingMessenger messenger;
     MethodChannel<> channel(&messenger, kChannel, &StandardMethodCodec::GetInstance());
@@ -132,8 +133,8 @@ TEST_F(MethodChannelTest, HandlerThatThrowsStillAnswersExactlyOnce) {
       throw std::runtime_error("handler fault");
     });
     std::vector<std::string> lines = StderrLinesOf(
-        [&] { EXPECT_THROW(messenger.Deliver(kChannel, CallBytes("m")), std::runtime_error); });
-    EXPECT_EQ(lines, std::vector<std::string>{});
+        [&] { EXPECT_NO_THROW(messenger.Deliver(kChannel, CallBytes("m"))); });
+    EXPECT_EQ(lines, std::vector<std::string>{kHandlerFailedLine});
     const auto replies = messenger.replies();
     ASSERT_EQ(replies.size(), 1u);
     const Bytes expected = answer_first
@@ -150,11 +151,48 @@ TEST_F(MethodChannelTest, ResultKeptByAHandlerThatThrowsIsLeftToItsKeeper) {
     kept = std::move(result);
     throw std::runtime_error("after handing the result on");
   });
-  EXPECT_THROW(messenger_.Deliver(kChannel, CallBytes("m")), std::runtime_error);
+  EXPECT_EQ(Deliver(CallBytes("m")),
+            std::vector<std::string>{"Message handler failed: after handing the result on"});
   EXPECT_TRUE(messenger_.replies().empty());
   kept->Success();
   ASSERT_EQ(messenger_.replies().size(), 1u);
   EXPECT_EQ(ToHex(messenger_.replies()[0].bytes), "00 00");
+}
+
+// A result that a handler did not answer and that goes during an unwinding
+// which has nothing to do with the handler failing (one the handler caught
+// itself, or a later one on any thread) is a dropped result like any other.
+TEST_F(MethodChannelTest, ResultDroppedDuringAnUnrelatedUnwindingOnlyReportsTheLeak) {
+  enum class DroppedBy { kHandlerCatchingItsOwnFault, kLaterOnThisThread, kLaterOnAWorker };
+  for (const DroppedBy by : {DroppedBy::kHandlerCatchingItsOwnFault, DroppedBy::kLaterOnThisThread,
+                             DroppedBy::kLaterOnAWorker}) {
+    RecordingMessenger messenger;
+    MethodChannel<> channel(&messenger, kChannel, &StandardMethodCodec::GetInstance());
+    std::unique_ptr<MethodResult<>> kept;
+    const auto drop_while_unwinding = [](std::unique_ptr<MethodResult<>> result) {
+      try {
+        const auto dropped = std::move(result);
+        throw std::runtime_error("unrelated");
+      } catch (const std::runtime_error&) {
+      }
+    };
+    channel.SetMethodCallHandler([&](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+      if (by == DroppedBy::kHandlerCatchingItsOwnFault) {
+        drop_while_unwinding(std::move(result));
+      } else {
+        kept = std::move(result);
+      }
+    });
+    const std::vector<std::string> lines = StderrLinesOf([&] {
+      messenger.Deliver(kChannel, CallBytes("m"));
+      if (by == DroppedBy::kLaterOnThisThread) drop_while_unwinding(std::move(kept));
+      if (by == DroppedBy::kLaterOnAWorker) {
+        std::thread([&] { drop_while_unwinding(std::move(kept)); }).join();
+      }
+    });
+    EXPECT_EQ(lines, std::vector<std::string>{kLeakLine}) << static_cast<int>(by);
+    EXPECT_TRUE(messenger.replies().empty()) << static_cast<int>(by);
+  }
 }
 
 TEST_F(MethodChannelTest, ResultMayBeAnsweredLaterOnAnotherThread) {

@@ -1,8 +1,12 @@
 // Method calls and answer envelopes in bytes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/standard_method_codec.h"
@@ -141,6 +145,30 @@ TEST(MethodCodec, OneCodecPerSerializer) {
   const StandardMethodCodec& other_codec = StandardMethodCodec::GetInstance(&other);
   EXPECT_NE(&other_codec, &StandardMethodCodec::GetInstance());
   EXPECT_EQ(&other_codec, &StandardMethodCodec::GetInstance(&other));
+}
+
+// Channels may be created on several threads at once, each asking for the
+// codec of a serializer not seen before.
+TEST(MethodCodec, FirstRequestsFromTwoThreadsGetOneCodec) {
+  struct FreshSerializer : flutter::StandardCodecSerializer {};
+  static const FreshSerializer serializers[64];  // outlive their codecs, which are never freed
+  std::atomic<bool> go{false};
+  const auto request_all = [&](std::vector<const StandardMethodCodec*>& codecs) {
+    while (!go) std::this_thread::yield();
+    for (const auto& serializer : serializers) {
+      codecs.push_back(&StandardMethodCodec::GetInstance(&serializer));
+    }
+  };
+  std::vector<const StandardMethodCodec*> first;
+  std::vector<const StandardMethodCodec*> second;
+  std::thread one([&] { request_all(first); });
+  std::thread two([&] { request_all(second); });
+  go = true;
+  one.join();
+  two.join();
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(std::set<const StandardMethodCodec*>(first.begin(), first.end()).size(),
+            std::size(serializers));
 }
 
 }  // namespace

@@ -5,18 +5,22 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <new>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "channel/flutter_engine.h"
 #include "channel/method_channel.h"
 #include "channel/standard_method_codec.h"
 #include "tests/embedding/fake_embedding.h"
 #include "tests/embedding/fake_embedding_test.h"
 #include "tests/embedding/probe.h"
+#include "tests/support/out_of_memory.h"
 
 namespace flutter {
 namespace {
@@ -25,6 +29,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using velqa::testing::FakeEmbedding;
 using velqa::testing::MakeProbe;
+using velqa::testing::PendingReply;
 
 constexpr char kChannel[] = "com.velqa.assistant/vpn_process";
 
@@ -223,6 +228,118 @@ TEST_F(BinaryMessengerImplTest, ThrowingMethodHandlerIsAnsweredWithOneError) {
   ASSERT_EQ(fake_.responses.size(), 1u);
   EXPECT_EQ(fake_.responses[0].bytes, *StandardMethodCodec::GetInstance().EncodeErrorEnvelope(
                                           kHandlerFailedCode, kHandlerFailedMessage));
+}
+
+// A handler hands its reply on to a worker, which answers and lets go of it;
+// then the handler throws. The fallback must find the message answered, and
+// must look only after that answer, not merely after it in time: the
+// handler's wait below orders nothing, so ThreadSanitizer sees every
+// unordered look.
+TEST_F(BinaryMessengerImplTest, HandlerThatThrowsAfterAWorkerAnsweredGetsNoSecondAnswer) {
+  for (const bool through_channel : {false, true}) {
+    fake_.Reset();
+    std::thread worker;
+    std::atomic<bool> worker_done{false};
+    auto hand_on_then_throw = [&](std::function<void()> answer_and_let_go) {
+      worker = std::thread([&worker_done, answer = std::move(answer_and_let_go)] {
+        answer();
+        worker_done.store(true, std::memory_order_relaxed);
+      });
+      while (!worker_done.load(std::memory_order_relaxed)) std::this_thread::yield();
+      throw std::runtime_error("late fault");
+    };
+    MethodChannel<> channel(&messenger_, kChannel, &StandardMethodCodec::GetInstance());
+    if (through_channel) {
+      channel.SetMethodCallHandler([&](const MethodCall<>&, std::unique_ptr<MethodResult<>> result) {
+        hand_on_then_throw([result = std::shared_ptr<MethodResult<>>(std::move(result))]() mutable {
+          result->Success();
+          result.reset();
+        });
+      });
+    } else {
+      messenger_.SetMessageHandler(kChannel, [&](const uint8_t*, size_t, BinaryReply reply) {
+        hand_on_then_throw([reply = std::move(reply)]() mutable {
+          const uint8_t answer[] = {0, 0};
+          reply(answer, sizeof(answer));
+          reply = nullptr;
+        });
+      });
+    }
+    const auto call =
+        StandardMethodCodec::GetInstance().EncodeMethodCall(MethodCall<>("get_vpn_status", nullptr));
+    ::testing::internal::CaptureStderr();
+    fake_.Deliver(kChannel, *call);
+    worker.join();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Message handler failed: late fault\n");
+    ASSERT_EQ(fake_.responses.size(), 1u) << through_channel;
+    EXPECT_THAT(fake_.responses[0].bytes, ElementsAre(0, 0));
+  }
+}
+
+// Memory runs out in a handler, a reply or a frame callback, so
+// std::bad_alloc reaches the C callback: its line and the fallback answer must need no memory, and
+// nothing may unwind into the embedding.
+TEST_F(BinaryMessengerImplTest, CallbacksThatRunOutOfMemoryStayOnOurSide) {
+  using velqa::testing::OutOfMemoryScope;
+  const auto exhaust = [](OutOfMemoryScope& memory) {
+    memory.Arm();
+    throw std::bad_alloc();
+  };
+  struct Case {
+    const char* callback;
+    std::function<void(OutOfMemoryScope&)> run;  // sets up, then calls into the callback
+    const char* line;
+    size_t answers;  // all of them empty
+  };
+  FlutterEngine engine(EngineProject{});  // outlives the memory shortage
+  const Case cases[] = {
+      {"message handler",
+       [&](OutOfMemoryScope& memory) {
+         messenger_.SetMessageHandler(
+             kChannel, [&](const uint8_t*, size_t, BinaryReply) { exhaust(memory); });
+         fake_.Deliver(kChannel, {1});
+       },
+       "Message handler failed: std::bad_alloc\n", 1},
+      {"method handler",
+       [&](OutOfMemoryScope& memory) {
+         MethodChannel<> channel(&messenger_, kChannel, &StandardMethodCodec::GetInstance());
+         channel.SetMethodCallHandler(
+             [&](const MethodCall<>&, std::unique_ptr<MethodResult<>>) { exhaust(memory); });
+         fake_.Deliver(kChannel, *StandardMethodCodec::GetInstance().EncodeMethodCall(
+                                     MethodCall<>("get_vpn_status", nullptr)));
+       },
+       "Message handler failed: std::bad_alloc\n", 1},
+      {"reply",
+       [&](OutOfMemoryScope& memory) {
+         messenger_.Send("out", nullptr, 0, [&](const uint8_t*, size_t) { exhaust(memory); });
+         const PendingReply pending = fake_.pending_replies.at(0);
+         pending.reply(nullptr, 0, pending.user_data);
+       },
+       "Reply handler failed: std::bad_alloc\n", 0},
+      {"next frame",
+       [&](OutOfMemoryScope& memory) {
+         engine.SetNextFrameCallback([&] { exhaust(memory); });
+         fake_.DrawFrame();
+       },
+       "Next-frame callback failed: std::bad_alloc\n", 0},
+  };
+  for (const Case& c : cases) {
+    fake_.Reset();
+    ::testing::internal::CaptureStderr();
+    bool escaped = false;
+    {
+      OutOfMemoryScope memory;
+      try {
+        c.run(memory);
+      } catch (...) {
+        escaped = true;
+      }
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line) << c.callback;
+    EXPECT_FALSE(escaped) << c.callback;
+    ASSERT_EQ(fake_.responses.size(), c.answers) << c.callback;
+    for (const auto& response : fake_.responses) EXPECT_TRUE(response.data_was_null);
+  }
 }
 
 // Replies are sent from many threads while the engine ends part way: every
