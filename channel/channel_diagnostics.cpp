@@ -40,9 +40,9 @@ void ReportNestingTooDeep(int limit) {
   constexpr std::string_view kAfter =
       " in StandardCodecSerializer::ReadValue; ignoring the rest of the message.";
   char line[kBefore.size() + 16 + kAfter.size()];
-  const std::string_view digits = DecimalText(limit).view();
+  const DecimalText digits(limit);
   size_t size = kBefore.copy(line, kBefore.size());
-  size += digits.copy(line + size, digits.size());
+  size += digits.view().copy(line + size, digits.view().size());
   size += kAfter.copy(line + size, kAfter.size());
   WriteStderrLine(std::string_view(line, size));
 }
