@@ -23,7 +23,7 @@ std::string NativeLogger::ChangeDayLocked(const std::string& timestamp) {
   try {
     const std::string day = velqa::logging::DayOfTimestamp(timestamp);
     const fs::path next =
-        PathFromUtf8(log_file_path_).parent_path() / velqa::logging::DayFileName(day);
+        PathFromUtf8(log_file_path_).parent_path() / PathFromUtf8(velqa::logging::DayFileName(day));
     std::string next_text = Utf8FromPath(next);
     std::string notice;
     velqa::logging::AppendLogEntry(notice, LogLevel::kInfo, "日期变更，此前的记录在: " + log_file_path_,
