@@ -143,10 +143,8 @@ void PrintComparisons(const velqa_bench::RoundReporter& reporter, std::ostream& 
 int main(int argc, char** argv) {
   // The table goes to the real standard output; the records' standard output
   // goes to /dev/null.
-  const int table_fd = velqa_bench::DivertStandardOutput();
-  if (table_fd < 0) return 1;
-  velqa_bench::DescriptorBuffer table_buffer(table_fd);
-  std::ostream table(&table_buffer);
+  velqa_bench::TableStream table;
+  if (!table.ready()) return 1;
 
   const fs::path bin = fs::canonical("/proc/self/exe").parent_path();
   g_out_dir = bin / "bench_logger_out";
@@ -156,18 +154,8 @@ int main(int argc, char** argv) {
 
   if (!OpenWriters()) return 1;
 
-  // Half a second per run unless the command line says otherwise.
-  std::vector<char*> args(argv, argv + argc);
-  char default_min_time[] = "--benchmark_min_time=0.5";
-  args.insert(args.begin() + 1, default_min_time);
-  int arg_count = static_cast<int>(args.size());
-  benchmark::Initialize(&arg_count, args.data());
-  Register();
   velqa_bench::RoundReporter reporter(RecordsPerSecond);
-  reporter.SetOutputStream(&table);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  velqa_bench::RunRounds(argc, argv, "--benchmark_min_time=0.5", Register, reporter, table);
 
   PrintComparisons(reporter, table);
   table.flush();

@@ -120,9 +120,12 @@ constexpr int kRounds = 7;
 // weighs on both alike.
 void Register() {
   for (int round = 1; round <= kRounds; ++round) {
-    for (const auto& [base, function] :
-         {std::pair{"day_change_record", BM_DayChangeRecord},
-          std::pair{"rotation_record", BM_RotationRecord}}) {
+    const struct {
+      const char* base;
+      void (*function)(benchmark::State&);
+    } entries[] = {{"day_change_record", BM_DayChangeRecord},
+                   {"rotation_record", BM_RotationRecord}};
+    for (const auto& [base, function] : entries) {
       const std::string name = std::string(base) + '#' + std::to_string(round);
       benchmark::RegisterBenchmark(name.c_str(), function)
           ->UseManualTime()
@@ -142,25 +145,14 @@ std::optional<std::pair<std::string, double>> MicrosPerRecord(
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int table_fd = velqa_bench::DivertStandardOutput();
-  if (table_fd < 0) return 1;
-  velqa_bench::DescriptorBuffer table_buffer(table_fd);
-  std::ostream table(&table_buffer);
+  velqa_bench::TableStream table;
+  if (!table.ready()) return 1;
 
   g_root = fs::temp_directory_path() / "velqa_bench_logger_day";
   fs::remove_all(g_root);
 
-  std::vector<char*> args(argv, argv + argc);
-  char default_min_time[] = "--benchmark_min_time=0.3";
-  args.insert(args.begin() + 1, default_min_time);
-  int arg_count = static_cast<int>(args.size());
-  benchmark::Initialize(&arg_count, args.data());
-  Register();
   velqa_bench::RoundReporter reporter(MicrosPerRecord);
-  reporter.SetOutputStream(&table);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  velqa_bench::RunRounds(argc, argv, "--benchmark_min_time=0.3", Register, reporter, table);
 
   table << "figure day_change_record time_per_record " << reporter.Median("day_change_record")
         << " us\n";

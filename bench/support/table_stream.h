@@ -32,6 +32,21 @@ class DescriptorBuffer : public std::streambuf {
 // was, or -1 after printing the failure to standard error.
 int DivertStandardOutput();
 
+// Standard output diverted to /dev/null for the code measured, and this
+// stream writing where it went before, for the table.
+class TableStream : public std::ostream {
+ public:
+  TableStream() : std::ostream(nullptr), fd_(DivertStandardOutput()), buffer_(fd_) {
+    if (fd_ >= 0) rdbuf(&buffer_);
+  }
+  // False when standard output could not be diverted.
+  bool ready() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+  DescriptorBuffer buffer_;
+};
+
 }  // namespace velqa_bench
 
 #endif  // VELQA_BENCH_SUPPORT_TABLE_STREAM_H_
