@@ -160,16 +160,16 @@ TEST_F(LogCleanupTest, BeyondTheSizeLimitTheOldestGoFirstButNeverTheFileBeingWri
   const auto days = [](int n) { return hours(24 * n); };
   const fs::path aged = Old("velqa_20250220.log", days(9), 3'000);     // the age rule takes it
   const fs::path oldest = Old("velqa_20250224.log", days(5), 3'000);   // then the size rule
-  const fs::path middle = Old("velqa_20250225.log", days(4), 3'000);   // the total now fits
+  const fs::path middle = Old("velqa_20250225.log", days(4), 3'000);   // now the total fits
   const fs::path newest = Old("velqa_20250226.log", days(3), 3'000);
   const fs::path dump = Old("velqa_20250224_101010.dmp", days(5), 20'000);  // not a .log file
   // The file being written is the largest and, by its time, the oldest of all.
   {
     const std::uintmax_t size = fs::file_size(DayFile());
     std::ofstream out(DayFile(), std::ios::binary | std::ios::app);
-    out << std::string(4'000 - size - 1, 'x') << '\n';
+    out << std::string(3'500 - size - 1, 'x') << '\n';
   }
-  ASSERT_EQ(fs::file_size(DayFile()), 4'000u);
+  ASSERT_EQ(fs::file_size(DayFile()), 3'500u);
   SetLastWriteTime(DayFile(), clock_->now() - days(8));
   const std::size_t lines_before = ReadLines(DayFile()).size();
 
@@ -185,7 +185,7 @@ TEST_F(LogCleanupTest, BeyondTheSizeLimitTheOldestGoFirstButNeverTheFileBeingWri
   const auto lines = ReadLines(DayFile());
   std::vector<std::string> records;
   for (std::size_t i = lines_before; i < lines.size(); ++i) records.push_back(WithoutTimestamp(lines[i]));
-  // 4,000 + 3,000 + 3,000 bytes are left: at most the limit.
+  // 3,500 + 3,000 + 3,000 bytes are left, and the records of the pass: at most the limit.
   EXPECT_THAT(records,
               ElementsAre(Removed(aged), Removed(oldest),
                           "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 2 个文件，当前日志总大小: 0.01MB"));
