@@ -1,18 +1,22 @@
-// Rotation of the growing log file and removal of week-old log files.
+// Rotation of the growing log file, and removal of week-old log files and of
+// the oldest beyond the folder's size limit.
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <locale>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/stderr_line.h"
 #include "base/utf8_path.h"
+#include "logging/background_task.h"
 #include "logging/file_time.h"
 #include "logging/log_directory.h"
 #include "logging/log_environment.h"
 #include "logging/log_file.h"
 #include "logging/log_format.h"
+#include "logging/log_size_limit.h"
 #include "logging/native_logger.h"
 
 namespace fs = std::filesystem;
@@ -85,9 +89,15 @@ void NativeLogger::CheckAndRotateLog() {
     // The first record of the fresh file; dropped with a notice if it did not open.
     WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
                       /*releasable=*/nullptr);
+    cleanup_task_->Request();
   } catch (const std::exception& e) {
     velqa::base::WriteStderrLine("NativeLogger: 检查日志文件大小失败: ", e.what());
   }
+}
+
+std::string NativeLogger::CurrentLogFilePath() {
+  std::lock_guard<std::mutex> lock(log_mutex_);
+  return log_file_path_;
 }
 
 void NativeLogger::CleanupOldLogs() {
@@ -98,21 +108,36 @@ void NativeLogger::CleanupOldLogs() {
     if (!fs::exists(log_directory)) return;
 
     const auto cutoff = Now() - kMaxLogAge;
+    // The file being written stays whatever its age or size: removing it
+    // would lose the records that follow (or fail on Windows, ending the pass).
+    const std::string current_text = CurrentLogFilePath();
+    const fs::path current =
+        current_text.empty() ? fs::path() : log_directory / PathFromUtf8(current_text).filename();
     int removed_count = 0;
     // Size of the .log files left after the pass: "current total" in the summary.
     std::uintmax_t remaining_bytes = 0;
+    std::vector<velqa::logging::LogFileFacts> remaining;
 
     for (const fs::directory_entry& entry : fs::directory_iterator(log_directory)) {
       if (!entry.is_regular_file() || entry.path().extension() != ".log") continue;
       const auto last_write = velqa::logging::LastWriteTime(entry.path());
       const std::uintmax_t size = fs::file_size(entry.path());
-      if (last_write < cutoff) {
+      if (last_write < cutoff && entry.path() != current) {
         fs::remove(entry.path());
         ++removed_count;
         Info("删除旧日志文件: " + Utf8FromPath(entry.path()), kOwnTag);
       } else {
         remaining_bytes += size;
+        remaining.push_back({entry.path(), size, last_write});
       }
+    }
+
+    for (const auto& file : velqa::logging::OldestBeyondLimit(
+             std::move(remaining), environment_->max_log_folder_bytes, current)) {
+      fs::remove(file.path);
+      ++removed_count;
+      remaining_bytes -= file.size;
+      Info("删除旧日志文件: " + Utf8FromPath(file.path), kOwnTag);
     }
 
     Info("日志清理完成: 删除了 " + std::to_string(removed_count) +

@@ -9,7 +9,9 @@
 
 #include "base/stderr_line.h"
 #include "base/utf8_path.h"
+#include "logging/background_task.h"
 #include "logging/executable_directory.h"
+#include "logging/log_day.h"
 #include "logging/log_directory.h"
 #include "logging/log_environment.h"
 #include "logging/log_file.h"
@@ -39,9 +41,13 @@ NativeLogger& NativeLogger::GetInstance() {
 
 NativeLogger::NativeLogger(LogEnvironment environment)
     : log_file_(std::make_unique<LogFile>()),
-      environment_(std::make_unique<const LogEnvironment>(std::move(environment))) {}
+      day_schedule_(std::make_unique<velqa::logging::DayFileSchedule>()),
+      environment_(std::make_unique<const LogEnvironment>(std::move(environment))),
+      cleanup_task_(std::make_unique<velqa::logging::BackgroundTask>([this] { CleanupOldLogs(); })) {}
 
 NativeLogger::~NativeLogger() {
+  // First, and without log_mutex_: a pass in progress takes it for its records.
+  cleanup_task_->Stop();
   std::lock_guard<std::mutex> lock(log_mutex_);
   if (log_file_->is_open()) log_file_->close();
 }
@@ -70,6 +76,7 @@ bool NativeLogger::Initialize() {
     const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
     const fs::path file_path = log_directory / ("velqa_" + date + ".log");
     log_file_path_ = velqa::base::Utf8FromPath(file_path);
+    day_schedule_->Opened(date);
 
     if (!log_file_->open(file_path)) {
       WriteStderrLine("NativeLogger: 无法打开日志文件: ", log_file_path_);
@@ -80,6 +87,8 @@ bool NativeLogger::Initialize() {
     Info("NativeLogger初始化成功", kOwnTag);
     Info("日志文件路径: " + log_file_path_, kOwnTag);
     CleanupOldLogs();
+    // Ready before the first rotation or change of day asks for it.
+    cleanup_task_->Start();
     return true;
   } catch (const std::exception& e) {
     WriteStderrLine("NativeLogger: 初始化失败: ", e.what());
@@ -163,16 +172,22 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
     // Local, not a member: the console stage below may run after log_mutex_
     // has passed to the next record.
     std::string line;
-    line.reserve(timestamp_buffer_.size() + tag.size() + message.size() + 32);
+    // The first record of another local day goes to that day's file, after
+    // the line naming the file the earlier records are in. The rotation's own
+    // record (no `releasable`) stays in the file it opens.
+    if (releasable != nullptr && day_schedule_->Due(timestamp_buffer_)) {
+      line = ChangeDayLocked(timestamp_buffer_);
+    }
+    const bool day_changed = !line.empty();
+    line.reserve(line.size() + timestamp_buffer_.size() + tag.size() + message.size() + 32);
     velqa::logging::AppendLogEntry(line, level, message, tag, timestamp_buffer_);
     line += '\n';
 
     log_file_->write(line.data(), line.size());
     log_file_->flush();
-    // Wraps instead of overflowing after 2^31 records.
-    record_count_ =
-        record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;
-    const bool check_size = releasable != nullptr && record_count_ % kRecordsPerSizeCheck == 0;
+    bool check_size = CountRecordLocked();
+    if (day_changed) check_size = CountRecordLocked() || check_size;
+    check_size = check_size && releasable != nullptr;
 
     // Hand over hand: console_mutex_ is taken before log_mutex_ is released,
     // so records reach standard output in the order they reached the file,
@@ -190,4 +205,11 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
   } catch (...) {
     WriteStderrLine("NativeLogger: 写入日志失败: ", "unknown exception");
   }
+}
+
+bool NativeLogger::CountRecordLocked() {
+  // Wraps instead of overflowing after 2^31 records.
+  record_count_ =
+      record_count_ == std::numeric_limits<std::int32_t>::max() ? 0 : record_count_ + 1;
+  return record_count_ % kRecordsPerSizeCheck == 0;
 }

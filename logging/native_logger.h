@@ -1,12 +1,16 @@
 // NativeLogger: the process-wide logger of the native side. Records go to
 // standard output and, once Initialize has opened it, to the day's file in the
 // "logs" directory beside the executable (velqa_YYYYMMDD.log). Every record is
-// flushed before Log returns. The file is rotated past 50 MiB and ".log" files
-// older than seven days are removed once at start-up.
+// flushed before Log returns. The first record of a new local day moves on to
+// that day's file. The file is rotated past 50 MiB. ".log" files older than
+// seven days are removed, and then the oldest until the folder's ".log" files
+// take at most 1 GiB: at start-up, and on a thread of the logger's own after
+// each rotation and each change of day.
 //
 // Threads: GetInstance, Log, Info and LogWithin may be called from any thread
 // at any time. Initialize is called once by the entry point on the main thread
-// before other threads write records. No member lets an exception escape.
+// before other threads write records. The destructor joins the cleanup
+// thread. No member lets an exception escape.
 #ifndef VELQA_LOGGING_NATIVE_LOGGER_H_
 #define VELQA_LOGGING_NATIVE_LOGGER_H_
 
@@ -24,6 +28,8 @@
 // Defined in log_file.h and log_environment.h, which only the logger's own
 // sources and its tests include: they bring <filesystem> and <functional>.
 namespace velqa::logging {
+class BackgroundTask;
+class DayFileSchedule;
 class LogFile;
 struct LogEnvironment;
 }  // namespace velqa::logging
@@ -68,9 +74,20 @@ class NativeLogger {
   // the lock and checks nothing.
   void WriteRecordLocked(LogLevel level, const std::string& message, const std::string& tag,
                          std::unique_lock<std::mutex>* releasable);
+  // Counts one record written to the file; true when the size check is due.
+  // Needs log_mutex_.
+  bool CountRecordLocked();
   // Moves the file aside once it is past 50 MiB. Needs log_mutex_.
   void CheckAndRotateLog();
-  // Removes ".log" files not written for seven days. Takes log_mutex_ per record.
+  // Continues in the file of the day of `timestamp`. Returns the line (with
+  // its line break) that opens the new file and names the previous one, or
+  // "" when the file could not be changed and records stay in the old one.
+  // Needs log_mutex_.
+  std::string ChangeDayLocked(const std::string& timestamp);
+  // The file being written, as stored in log_file_path_. Takes log_mutex_.
+  std::string CurrentLogFilePath();
+  // Removes ".log" files not written for seven days, then the oldest until
+  // the rest fit the size limit. Takes log_mutex_ per record.
   void CleanupOldLogs();
 
   // Never null; behind a pointer only to keep the file's header out of this one.
@@ -90,11 +107,17 @@ class NativeLogger {
   std::string cached_seconds_text_;
   // Reused for every record; guarded by log_mutex_.
   std::string timestamp_buffer_;
+  // The day of the open file; guarded by log_mutex_. Never null.
+  std::unique_ptr<velqa::logging::DayFileSchedule> day_schedule_;
   // Standard output's share of a record, taken before log_mutex_ is released.
   std::mutex console_mutex_;
 
-  // Never null; the test seams (clock, directory, rename), empty in the product.
+  // Never null; the test seams (clock, directory, rename, size limit).
   std::unique_ptr<const velqa::logging::LogEnvironment> environment_;
+  // Runs CleanupOldLogs after rotations and changes of day, off the path of
+  // the record that asked for it. Never null; last, so that it is built after
+  // and stopped before everything its pass uses.
+  std::unique_ptr<velqa::logging::BackgroundTask> cleanup_task_;
 };
 
 #endif  // VELQA_LOGGING_NATIVE_LOGGER_H_

@@ -8,16 +8,11 @@
 //   figure logger_<n>t records_per_second V records/s
 //   ratio logger_<n>t spdlog V      (our rate / spdlog's)
 //   ratio logger_<n>t raw V         (our rate / the raw loop's)
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <streambuf>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,8 +22,8 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
-#include "base/unique_fd_posix.h"
 #include "bench/support/round_reporter.h"
+#include "bench/support/table_stream.h"
 #include "logging/native_logger.h"
 
 namespace fs = std::filesystem;
@@ -101,42 +96,6 @@ std::optional<std::pair<std::string, double>> RecordsPerSecond(
       it->second.value);
 }
 
-// Writes through a descriptor as it stands, at its current offset. The table
-// goes to the caller's standard output, which may be a file that the caller,
-// and the benchmarks run before this one, have written to: opening it anew
-// would truncate it or write over their output.
-class DescriptorBuffer : public std::streambuf {
- public:
-  explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
-  ~DescriptorBuffer() override { sync(); }
-
- protected:
-  int overflow(int c) override {
-    if (sync() != 0) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-
-  int sync() override {
-    const char* next = pbase();
-    while (next < pptr()) {
-      const ssize_t written = write(fd_, next, static_cast<std::size_t>(pptr() - next));
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return -1;
-      next += written;
-    }
-    setp(buffer_, buffer_ + sizeof buffer_);
-    return 0;
-  }
-
- private:
-  int fd_;
-  char buffer_[4096];
-};
-
 std::string RunName(const char* base, int threads) {
   std::string name(base);
   name += '/';
@@ -184,16 +143,8 @@ void PrintComparisons(const velqa_bench::RoundReporter& reporter, std::ostream& 
 int main(int argc, char** argv) {
   // The table goes to the real standard output; the records' standard output
   // goes to /dev/null.
-  const int table_fd = dup(STDOUT_FILENO);
-  {
-    const velqa::base::UniqueFd null_fd(open("/dev/null", O_WRONLY));
-    if (table_fd < 0 || !null_fd || dup2(null_fd.get(), STDOUT_FILENO) < 0) {
-      std::perror("bench_logger: redirecting standard output");
-      return 1;
-    }
-  }
-  DescriptorBuffer table_buffer(table_fd);
-  std::ostream table(&table_buffer);
+  velqa_bench::TableStream table;
+  if (!table.ready()) return 1;
 
   const fs::path bin = fs::canonical("/proc/self/exe").parent_path();
   g_out_dir = bin / "bench_logger_out";
@@ -203,18 +154,8 @@ int main(int argc, char** argv) {
 
   if (!OpenWriters()) return 1;
 
-  // Half a second per run unless the command line says otherwise.
-  std::vector<char*> args(argv, argv + argc);
-  char default_min_time[] = "--benchmark_min_time=0.5";
-  args.insert(args.begin() + 1, default_min_time);
-  int arg_count = static_cast<int>(args.size());
-  benchmark::Initialize(&arg_count, args.data());
-  Register();
   velqa_bench::RoundReporter reporter(RecordsPerSecond);
-  reporter.SetOutputStream(&table);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  velqa_bench::RunRounds(argc, argv, "--benchmark_min_time=0.5", Register, reporter, table);
 
   PrintComparisons(reporter, table);
   table.flush();

@@ -1,6 +1,8 @@
 #include "bench/support/round_reporter.h"
 
 #include <algorithm>
+#include <iostream>
+#include <string>
 
 namespace velqa_bench {
 namespace {
@@ -43,6 +45,21 @@ const std::vector<double>& RoundReporter::Figures(const std::string& name) const
   static const std::vector<double> kNone;
   const auto it = figures_.find(name);
   return it == figures_.end() ? kNone : it->second;
+}
+
+void RunRounds(int argc, char** argv, const char* min_time, void (*register_rounds)(),
+               RoundReporter& reporter, std::ostream& table) {
+  // Given first, so that the command line's own value, later, wins.
+  std::string min_time_arg(min_time);
+  std::vector<char*> args(argv, argv + argc);
+  args.insert(args.begin() + 1, min_time_arg.data());
+  int arg_count = static_cast<int>(args.size());
+  benchmark::Initialize(&arg_count, args.data());
+  register_rounds();
+  reporter.SetOutputStream(&table);
+  reporter.SetErrorStream(&std::cerr);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
 }
 
 }  // namespace velqa_bench

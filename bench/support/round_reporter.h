@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,6 +45,12 @@ class RoundReporter : public benchmark::ConsoleReporter {
   Figure figure_;
   std::map<std::string, std::vector<double>> figures_;
 };
+
+// Initialises Google Benchmark with `min_time` ("--benchmark_min_time=...")
+// unless the command line gives another, registers the rounds, and runs them
+// all, the table going through `reporter` to `table`.
+void RunRounds(int argc, char** argv, const char* min_time, void (*register_rounds)(),
+               RoundReporter& reporter, std::ostream& table);
 
 }  // namespace velqa_bench
 

@@ -1,8 +1,15 @@
-// Removal of ".log" files not written for seven days, once at start-up.
+// Removal of ".log" files not written for seven days and of the oldest beyond
+// the folder's size limit: at start-up, and off the record's path after each
+// rotation and change of day.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -16,6 +23,8 @@
 namespace fs = std::filesystem;
 using std::chrono::hours;
 using std::chrono::seconds;
+using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -140,5 +149,134 @@ TEST_F(LogCleanupTest, CleanupDoesNotRunAgainOnALaterInitialize) {
   console.Finish();
   EXPECT_TRUE(fs::exists(late));
 }
+
+}  // namespace
+
+namespace {
+
+TEST_F(LogCleanupTest, BeyondTheSizeLimitTheOldestGoFirstButNeverTheFileBeingWritten) {
+  max_log_folder_bytes_ = 10'000;
+  auto logger = MakeInitializedLogger();
+  const auto days = [](int n) { return hours(24 * n); };
+  const fs::path aged = Old("velqa_20250220.log", days(9), 3'000);     // the age rule takes it
+  const fs::path oldest = Old("velqa_20250224.log", days(5), 3'000);   // then the size rule
+  const fs::path middle = Old("velqa_20250225.log", days(4), 3'000);   // now the total fits
+  const fs::path newest = Old("velqa_20250226.log", days(3), 3'000);
+  const fs::path dump = Old("velqa_20250224_101010.dmp", days(5), 20'000);  // not a .log file
+  // The file being written is the largest and, by its time, the oldest of all.
+  {
+    const std::uintmax_t size = fs::file_size(DayFile());
+    std::ofstream out(DayFile(), std::ios::binary | std::ios::app);
+    out << std::string(3'500 - size - 1, 'x') << '\n';
+  }
+  ASSERT_EQ(fs::file_size(DayFile()), 3'500u);
+  SetLastWriteTime(DayFile(), clock_->now() - days(8));
+  const std::size_t lines_before = ReadLines(DayFile()).size();
+
+  ConsoleCapture console;
+  NativeLoggerTestPeer::Cleanup(*logger);
+  console.Finish();
+
+  EXPECT_FALSE(fs::exists(aged));
+  EXPECT_FALSE(fs::exists(oldest));
+  EXPECT_TRUE(fs::exists(middle));
+  EXPECT_TRUE(fs::exists(newest));
+  EXPECT_TRUE(fs::exists(dump));
+  const auto lines = ReadLines(DayFile());
+  std::vector<std::string> records;
+  for (std::size_t i = lines_before; i < lines.size(); ++i) records.push_back(WithoutTimestamp(lines[i]));
+  // 3,500 + 3,000 + 3,000 bytes are left, and the records of the pass: at most the limit.
+  EXPECT_THAT(records,
+              ElementsAre(Removed(aged), Removed(oldest),
+                          "[INFO] [NativeLogger] [I] 日志清理完成: 删除了 2 个文件，当前日志总大小: 0.01MB"));
+}
+
+// Where the cleanup pass runs: the test thread holds it up on any other thread.
+class CleanupGate {
+ public:
+  explicit CleanupGate(std::function<std::string()> directory) : directory_(std::move(directory)) {}
+
+  std::function<std::string()> Hook() {
+    return [this] {
+      if (armed_) {
+        if (std::this_thread::get_id() == test_thread_) {
+          on_record_thread_ = true;
+        } else {
+          on_other_thread_ = true;
+          std::unique_lock<std::mutex> lock(mutex_);
+          // Bounded, so that a fault fails the test instead of hanging it.
+          open_.wait_for(lock, std::chrono::seconds(10), [this] { return opened_; });
+        }
+      }
+      return directory_();
+    };
+  }
+  void Arm() { armed_ = true; }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    opened_ = true;
+    open_.notify_all();
+  }
+  bool on_record_thread() const { return on_record_thread_; }
+  bool on_other_thread() const { return on_other_thread_; }
+
+ private:
+  std::function<std::string()> directory_;
+  const std::thread::id test_thread_ = std::this_thread::get_id();
+  std::atomic<bool> armed_{false};
+  std::atomic<bool> on_record_thread_{false};
+  std::atomic<bool> on_other_thread_{false};
+  std::mutex mutex_;
+  std::condition_variable open_;
+  bool opened_ = false;
+};
+
+enum class Trigger { kRotation, kDayChange };
+
+class LogCleanupWhileRunningTest : public LogCleanupTest,
+                                   public ::testing::WithParamInterface<Trigger> {
+ protected:
+  void Fire(NativeLogger& logger) {
+    if (GetParam() == Trigger::kRotation) {
+      while (NativeLoggerTestPeer::RecordCount(logger) % 100 != 99) logger.Info("fill", "Test");
+      fs::resize_file(LogFile(logger), kRotationThreshold + 1);
+    } else {
+      clock_->Advance(hours(24));
+    }
+    logger.Info("trigger", "Test");
+  }
+};
+
+TEST_P(LogCleanupWhileRunningTest, EachRotationAndChangeOfDayCleansUpOffTheRecordsPath) {
+  CleanupGate gate(install_directory_);
+  install_directory_ = gate.Hook();
+  auto logger = MakeInitializedLogger();
+  const fs::path old = Old("velqa_20250101.log", hours(24 * 30));
+
+  gate.Arm();
+  ConsoleCapture console;
+  Fire(*logger);
+  // The record after the trigger is written while the pass is held up.
+  logger->Info("not held up", "Test");
+  const fs::path current = LogFile(*logger);
+  EXPECT_EQ(WithoutTimestamp(ReadLines(current).back()), "[INFO] [Test] [I] not held up");
+  gate.Open();
+  NativeLoggerTestPeer::WaitForCleanup(*logger);
+  console.Finish();
+
+  EXPECT_TRUE(gate.on_other_thread());
+  EXPECT_FALSE(gate.on_record_thread());
+  EXPECT_FALSE(fs::exists(old));
+  std::vector<std::string> records;
+  for (const auto& line : ReadLines(current)) records.push_back(WithoutTimestamp(line));
+  EXPECT_THAT(records, Contains(Removed(old)));
+  EXPECT_THAT(records.back(), testing::StartsWith("[INFO] [NativeLogger] [I] 日志清理完成: 删除了 1 个文件"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Triggers, LogCleanupWhileRunningTest,
+                         ::testing::Values(Trigger::kRotation, Trigger::kDayChange),
+                         [](const auto& info) {
+                           return info.param == Trigger::kRotation ? "Rotation" : "DayChange";
+                         });
 
 }  // namespace

@@ -1,4 +1,6 @@
-// Rotation past 50 MiB, checked every 100th record, and its failures.
+// Rotation past 50 MiB, checked every 100th record, and its failures. Each
+// rotation also asks for a cleanup pass, whose records come from another
+// thread: the tests wait for it before they count records.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -24,6 +26,7 @@ class LogRotationTest : public LoggerTest {
  protected:
   // Writes "fill" records until the counter stands at `count`.
   void LogUntilCount(NativeLogger& logger, int count) {
+    NativeLoggerTestPeer::WaitForCleanup(logger);
     while (NativeLoggerTestPeer::RecordCount(logger) < count) logger.Info("fill", "Test");
   }
 
@@ -62,6 +65,7 @@ TEST_F(LogRotationTest, OneByteMoreIsRotatedAtTheHundredthRecordNotBefore) {
   LogUntilCount(*logger, 99);
   EXPECT_FALSE(fs::exists(Rotated("velqa_20250301_091502.log")));  // no check between multiples
   logger->Info("trigger", "Test");
+  NativeLoggerTestPeer::WaitForCleanup(*logger);
   logger->Info("next", "Test");
   console.Finish();
 
@@ -73,10 +77,13 @@ TEST_F(LogRotationTest, OneByteMoreIsRotatedAtTheHundredthRecordNotBefore) {
   const std::string notice =
       "[2025-03-01 09:15:02.047] [INFO] [NativeLogger] [I] 日志文件轮转: " + Utf8FromPath(rotated);
   EXPECT_THAT(ReadLines(DayFile()),
-              ElementsAre(notice, "[2025-03-01 09:15:02.047] [INFO] [Test] [I] next"));
+              ElementsAre(notice,
+                          "[2025-03-01 09:15:02.047] [INFO] [NativeLogger] [I] 日志清理完成: 删除了 "
+                          "0 个文件，当前日志总大小: 50.00MB",
+                          "[2025-03-01 09:15:02.047] [INFO] [Test] [I] next"));
   // The rotation record went the usual way: console too, and counted.
   EXPECT_THAT(console.out(), HasSubstr(notice));
-  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 102);
+  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 103);
   EXPECT_THAT(console.err(), IsEmpty());
 }
 
@@ -88,9 +95,11 @@ TEST_F(LogRotationTest, FileThatCrossesTheThresholdLaterIsRotatedAtTheNextCheck)
   LogUntilCount(*logger, 199);
   EXPECT_FALSE(fs::exists(Rotated("velqa_20250301_091502.log")));
   LogUntilCount(*logger, 200);
+  NativeLoggerTestPeer::WaitForCleanup(*logger);
   console.Finish();
   EXPECT_TRUE(fs::exists(Rotated("velqa_20250301_091502.log")));
-  EXPECT_EQ(ReadLines(DayFile()).size(), 1u);
+  // The rotation record and the cleanup pass's summary.
+  EXPECT_EQ(ReadLines(DayFile()).size(), 2u);
 }
 
 TEST_F(LogRotationTest, TwoRotationsInOneSecondKeepBothRotatedFiles) {
@@ -166,8 +175,10 @@ TEST_F(LogRotationTest, ReopenFailureAfterRenameDropsTheRotationRecord) {
   LogUntilCount(*logger, 99);
   fs::resize_file(DayFile(), kRotationThreshold + 1);
   logger->Info("trigger", "Test");
+  NativeLoggerTestPeer::WaitForCleanup(*logger);
   console.Finish();
-  EXPECT_EQ(console.err(), "NativeLogger: 日志文件未打开\n");
+  // The rotation record and the summary of the cleanup pass it asked for.
+  EXPECT_EQ(console.err(), "NativeLogger: 日志文件未打开\nNativeLogger: 日志文件未打开\n");
   EXPECT_THAT(console.out(), Not(HasSubstr("日志文件轮转")));
   EXPECT_TRUE(fs::exists(Rotated("velqa_20250301_091502.log")));
   EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 100);

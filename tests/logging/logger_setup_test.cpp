@@ -83,18 +83,6 @@ TEST_F(LoggerSetupTest, ExistingDayFileIsContinuedNotTruncated) {
   EXPECT_THAT(lines[1], HasSubstr("NativeLogger初始化成功"));
 }
 
-TEST_F(LoggerSetupTest, KeepsTheStartDaysFileAcrossMidnight) {
-  clock_->Set(LocalTime(2025, 3, 1, 23, 59, 59, 999));
-  auto logger = MakeInitializedLogger();
-  clock_->Set(LocalTime(2025, 3, 2, 0, 0, 1));
-  ConsoleCapture console;
-  logger->Info("after midnight", "Main");
-  console.Finish();
-  EXPECT_FALSE(fs::exists(dir_.logs() / "velqa_20250302.log"));
-  EXPECT_EQ(ReadLines(DayFile()).back(),
-            "[2025-03-02 00:00:01.000] [INFO] [Main] [I] after midnight");
-}
-
 TEST_F(LoggerSetupTest, BeforeInitializeOnlyTheShortFormReachesStandardOutput) {
   auto logger = MakeLogger();
   ConsoleCapture console;

@@ -13,11 +13,6 @@
 namespace fs = std::filesystem;
 using velqa::base::PathFromUtf8;
 
-std::unique_ptr<NativeLogger> NativeLoggerTestPeer::Create(
-    velqa::logging::LogEnvironment environment) {
-  return std::unique_ptr<NativeLogger>(new NativeLogger(std::move(environment)));
-}
-
 std::chrono::system_clock::time_point LocalTime(int year, int month, int day, int hour, int minute,
                                                 int second, int millis) {
   std::tm local{};
@@ -121,6 +116,7 @@ velqa::logging::LogEnvironment LoggerTest::Environment() {
   environment.now = [clock = clock_] { return clock->now(); };
   environment.install_directory = install_directory_;
   environment.rename = rename_;
+  environment.max_log_folder_bytes = max_log_folder_bytes_;
   return environment;
 }
 

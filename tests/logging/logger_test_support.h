@@ -4,6 +4,7 @@
 #ifndef VELQA_TESTS_LOGGING_LOGGER_TEST_SUPPORT_H_
 #define VELQA_TESTS_LOGGING_LOGGER_TEST_SUPPORT_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "logging/log_environment.h"
 #include "logging/log_file.h"
 #include "logging/native_logger.h"
+#include "tests/logging/native_logger_test_peer.h"
 
 // Text-mode files store the platform's line ending.
 #ifdef _WIN32
@@ -27,32 +29,21 @@ inline constexpr char kFileLineEnd[] = "\n";
 
 inline constexpr std::uintmax_t kRotationThreshold = 52'428'800;
 
-// Reaches the logger's private parts; befriended by NativeLogger.
-class NativeLoggerTestPeer {
- public:
-  static std::unique_ptr<NativeLogger> Create(velqa::logging::LogEnvironment environment);
-  static std::int32_t RecordCount(const NativeLogger& logger) { return logger.record_count_; }
-  static const std::string& LogFilePath(const NativeLogger& logger) {
-    return logger.log_file_path_;
-  }
-  static bool FileOpen(const NativeLogger& logger) { return logger.log_file_->is_open(); }
-  static std::mutex& RecordLock(NativeLogger& logger) { return logger.log_mutex_; }
-};
-
 // A time point for a local calendar time (DST is left to the C library).
 std::chrono::system_clock::time_point LocalTime(int year, int month, int day, int hour, int minute,
                                                 int second, int millis = 0);
 
-// A clock the test moves by hand; shared with the logger that reads it.
+// A clock the test moves by hand; shared with the logger that reads it, also
+// on the logger's cleanup thread.
 class FakeClock {
  public:
   explicit FakeClock(std::chrono::system_clock::time_point start) : now_(start) {}
-  std::chrono::system_clock::time_point now() const { return now_; }
-  void Set(std::chrono::system_clock::time_point now) { now_ = now; }
-  void Advance(std::chrono::milliseconds step) { now_ += step; }
+  std::chrono::system_clock::time_point now() const { return now_.load(); }
+  void Set(std::chrono::system_clock::time_point now) { now_.store(now); }
+  void Advance(std::chrono::milliseconds step) { now_.store(now_.load() + step); }
 
  private:
-  std::chrono::system_clock::time_point now_;
+  std::atomic<std::chrono::system_clock::time_point> now_;
 };
 
 // A fresh directory below the system's temporary directory, removed with
@@ -125,6 +116,7 @@ class LoggerTest : public ::testing::Test {
   std::shared_ptr<FakeClock> clock_;
   std::function<std::string()> install_directory_;
   std::function<void(const std::filesystem::path&, const std::filesystem::path&)> rename_;
+  std::uintmax_t max_log_folder_bytes_ = velqa::logging::kMaxLogFolderBytes;
 };
 
 #endif  // VELQA_TESTS_LOGGING_LOGGER_TEST_SUPPORT_H_
