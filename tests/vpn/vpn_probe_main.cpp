@@ -7,12 +7,18 @@
 //   vpn_test_probe host         puts a "sleep" copy of itself into a job that
 //                               ends its processes on close, prints
 //                               "child=PID", then sleeps like "sleep"
+//   vpn_test_probe closed-std   (POSIX) closes its descriptors 0-2, starts an
+//                               "echo" copy with a new output pipe, exits
+//                               with 0 when the copy's text came through it
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "base/utf8_path.h"
 #include "vpn/os/vpn_os.h"
@@ -72,6 +78,33 @@ int HoldChildInJob() {
   return 0;
 }
 
+#ifndef _WIN32
+int OutputWithStandardStreamsClosed() {
+  for (int fd = 0; fd <= 2; ++fd) close(fd);
+  vpn_os::VpnOs& os = vpn_os::PlatformOs();
+  vpn_os::PipeResult pipe = os.CreateOutputPipe();
+  const vpn_os::PathResult self = os.ExecutablePath();
+  if (!pipe.ok() || !self.ok) return 3;
+  const std::string path = velqa::base::Utf8FromPath(self.path);
+  vpn_os::ProcessLaunch launch;
+  launch.executable = self.path;
+  launch.argv = {path, "echo", "through the pipe", "0"};
+  launch.output = pipe.write_end.get();
+  vpn_os::ProcessResult child = os.StartProcess(launch);
+  if (!child.ok()) return 3;
+  pipe.write_end.Reset();
+  std::string text;
+  char buffer[256];
+  for (;;) {
+    const vpn_os::ReadResult read = os.Read(pipe.read_end.get(), buffer, nullptr);
+    if (!read.ok || read.bytes == 0) break;
+    text.append(buffer, read.bytes);
+  }
+  os.WaitForExit(child.info.process.get(), std::chrono::seconds(10));
+  return text == "through the pipe" ? 0 : 1;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +120,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "host") return HoldChildInJob();
+#ifndef _WIN32
+  if (mode == "closed-std") return OutputWithStandardStreamsClosed();
+#endif
   std::fputs("usage: vpn_test_probe discover | echo TEXT N | sleep | host\n", stderr);
   return 2;
 }
