@@ -55,21 +55,33 @@ int Discover() {
 
 void SleepUntilEnded() { std::this_thread::sleep_for(std::chrono::seconds(60)); }
 
+// Starts a copy of this program in `mode` (with `text` and the exit code 0
+// for "echo"), its output into `output`.
+vpn_os::ProcessResult StartCopy(vpn_os::VpnOs& os, const std::string& mode,
+                                vpn_os::NativeHandle output, const std::string& text = {}) {
+  const vpn_os::PathResult self = os.ExecutablePath();
+  if (!self.ok) return {{}, self.error};
+  const std::string path = velqa::base::Utf8FromPath(self.path);
+  vpn_os::ProcessLaunch launch;
+  launch.executable = self.path;
+  launch.command_line = "\"" + path + "\" " + mode;
+  launch.argv = {path, mode};
+  if (mode == "echo") {
+    launch.command_line += " \"" + text + "\" 0";
+    launch.argv.insert(launch.argv.end(), {text, "0"});
+  }
+  launch.output = output;
+  return os.StartProcess(launch);
+}
+
 // A host that holds a child in a kill-on-close job, to be killed by a test.
 int HoldChildInJob() {
   vpn_os::VpnOs& os = vpn_os::PlatformOs();
   vpn_os::HandleResult job = os.CreateJob();
   if (!job.ok() || !os.ConfigureKillOnClose(job.handle.get()).ok) return 3;
   vpn_os::PipeResult pipe = os.CreateOutputPipe();
-  const vpn_os::PathResult self = os.ExecutablePath();
-  if (!pipe.ok() || !self.ok) return 3;
-  const std::string path = velqa::base::Utf8FromPath(self.path);
-  vpn_os::ProcessLaunch launch;
-  launch.executable = self.path;
-  launch.command_line = "\"" + path + "\" sleep";
-  launch.argv = {path, "sleep"};
-  launch.output = pipe.write_end.get();
-  vpn_os::ProcessResult child = os.StartProcess(launch);
+  if (!pipe.ok()) return 3;
+  vpn_os::ProcessResult child = StartCopy(os, "sleep", pipe.write_end.get());
   if (!child.ok() || !os.AssignProcessToJob(job.handle.get(), child.info.process.get()).ok) {
     return 3;
   }
@@ -83,14 +95,8 @@ int OutputWithStandardStreamsClosed() {
   for (int fd = 0; fd <= 2; ++fd) close(fd);
   vpn_os::VpnOs& os = vpn_os::PlatformOs();
   vpn_os::PipeResult pipe = os.CreateOutputPipe();
-  const vpn_os::PathResult self = os.ExecutablePath();
-  if (!pipe.ok() || !self.ok) return 3;
-  const std::string path = velqa::base::Utf8FromPath(self.path);
-  vpn_os::ProcessLaunch launch;
-  launch.executable = self.path;
-  launch.argv = {path, "echo", "through the pipe", "0"};
-  launch.output = pipe.write_end.get();
-  vpn_os::ProcessResult child = os.StartProcess(launch);
+  if (!pipe.ok()) return 3;
+  vpn_os::ProcessResult child = StartCopy(os, "echo", pipe.write_end.get(), "through the pipe");
   if (!child.ok()) return 3;
   pipe.write_end.Reset();
   std::string text;

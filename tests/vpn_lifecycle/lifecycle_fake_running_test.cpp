@@ -21,8 +21,6 @@
 namespace vpn_test {
 namespace {
 
-using flutter::EncodableList;
-using flutter::EncodableMap;
 using flutter::EncodableValue;
 using std::chrono::milliseconds;
 using ::testing::Contains;

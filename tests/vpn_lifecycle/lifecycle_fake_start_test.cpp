@@ -21,7 +21,6 @@ namespace {
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-using std::chrono::milliseconds;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -282,8 +281,8 @@ TEST_F(FakeLifecycleTest, StabilityCheckPausesTheSecondWhenTheChildCannotBeWaite
   os_.FailNext(Op::kWaitForExit, vpn_test::kErrorAccessDenied);
   StartRunning();
   ASSERT_EQ(os_.Sleeps().size(), 1u);
-  EXPECT_GT(os_.Sleeps()[0], milliseconds(900));
-  EXPECT_LE(os_.Sleeps()[0], milliseconds(1000));
+  EXPECT_GT(os_.Sleeps()[0], std::chrono::milliseconds(900));
+  EXPECT_LE(os_.Sleeps()[0], std::chrono::milliseconds(1000));
 }
 
 TEST_F(FakeLifecycleTest, FailedJobAssignmentIsOnlyAWarning) {

@@ -59,6 +59,22 @@ std::vector<std::string> Only(const std::vector<std::string>& records,
   return out;
 }
 
+// The id of the process the stand-in says it started ("spawn_child"), or 0
+// when it does not say so within 3 s.
+std::uint32_t SpawnedChild(OutputRecorder& recorder) {
+  std::string spawned;
+  const bool said = recorder.WaitFor(
+      [&](const std::string& line) {
+        auto message = RecordMessage(line, kOutputTag);
+        const std::string prefix = "INFO[0000] standin: started child process ";
+        if (!message || message->rfind(prefix, 0) != 0) return false;
+        spawned = message->substr(prefix.size());
+        return true;
+      },
+      milliseconds(3000)).has_value();
+  return said ? static_cast<std::uint32_t>(std::stoul(spawned)) : 0;
+}
+
 class RealLifecycleTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -371,17 +387,8 @@ TEST_F(RealLifecycleTest, StrayCleanupEndsExactNamesOnly) {
 
 TEST_F(RealLifecycleTest, GrandchildEndsWithTheJob) {
   ASSERT_NO_FATAL_FAILURE(StartHealthy(R"({"spawn_child": true})"));
-  std::string spawned;
-  ASSERT_TRUE(recorder_.WaitFor(
-      [&](const std::string& line) {
-        auto message = RecordMessage(line, kOutputTag);
-        const std::string prefix = "INFO[0000] standin: started child process ";
-        if (!message || message->rfind(prefix, 0) != 0) return false;
-        spawned = message->substr(prefix.size());
-        return true;
-      },
-      milliseconds(3000)));
-  const auto grandchild = static_cast<std::uint32_t>(std::stoul(spawned));
+  const std::uint32_t grandchild = SpawnedChild(recorder_);
+  ASSERT_NE(grandchild, 0u);
   EXPECT_TRUE(IsProcessAlive(grandchild));
   Call(*manager_, "stop_vpn");
   EXPECT_TRUE(WaitUntilGone(grandchild, milliseconds(3000)));
@@ -421,17 +428,8 @@ TEST(RealStopTest, StopEndsTheWholeJobWhenTheMonitorsReadCannotBeCancelled) {
   VpnManager manager(os);
   Answer reply = StartVpn(manager, scratch.Write("config.json", StandinConfig(R"({"spawn_child": true})")));
   ASSERT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
-  std::string spawned;
-  ASSERT_TRUE(recorder.WaitFor(
-      [&](const std::string& line) {
-        auto message = RecordMessage(line, kOutputTag);
-        const std::string prefix = "INFO[0000] standin: started child process ";
-        if (!message || message->rfind(prefix, 0) != 0) return false;
-        spawned = message->substr(prefix.size());
-        return true;
-      },
-      milliseconds(3000)));
-  const auto descendant = static_cast<std::uint32_t>(std::stoul(spawned));
+  const std::uint32_t descendant = SpawnedChild(recorder);
+  ASSERT_NE(descendant, 0u);
 
   auto stop = std::async(std::launch::async, [&] { return Call(manager, "stop_vpn"); });
   const bool finished = stop.wait_for(std::chrono::seconds(8)) == std::future_status::ready;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "vpn/os/vpn_os_win.h"
@@ -124,11 +125,20 @@ ReadResult OverlappedRead(HANDLE pipe, std::span<char> buffer, WinReadCancellati
   return result;
 }
 
-// A name no other pipe of this process, or of another copy, has.
+// A name no other pipe of this process, or of another copy, has, and that
+// another program cannot take first by guessing it (the pipe would then not
+// be created, and the start would fail).
 std::wstring UniquePipeName() {
   static std::atomic<unsigned long> serial{0};
+  unsigned long long salt = ::GetTickCount64();
+  try {
+    std::random_device random;
+    salt = (static_cast<unsigned long long>(random()) << 32) ^ random();
+  } catch (...) {
+    // No source of randomness: the clock stands in.
+  }
   return L"\\\\.\\pipe\\velqa-sing-box-output-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(serial.fetch_add(1)) + L"-" + std::to_wstring(::GetTickCount64());
+         std::to_wstring(serial.fetch_add(1)) + L"-" + std::to_wstring(salt);
 }
 
 }  // namespace

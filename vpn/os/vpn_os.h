@@ -71,8 +71,10 @@ struct HandleResult {
   bool ok() const { return handle.is_valid(); }
 };
 
-// An anonymous pipe. The read end stays private to the host; the write end is
-// inheritable so that a child started with it as its output can write to it.
+// A pipe for the child's output (Windows: a named pipe of its own, read
+// overlapped). The read end stays private to the host and is never
+// inheritable; the write end is inheritable so that a child started with it
+// as its output can write to it.
 struct PipeResult {
   UniqueOsHandle read_end;
   UniqueOsHandle write_end;
