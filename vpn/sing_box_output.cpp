@@ -154,4 +154,43 @@ bool LineBudget::Take(Clock::time_point now) {
 
 std::uint64_t LineBudget::TakeSkipped() { return std::exchange(skipped_, 0); }
 
+ChildOutputLog::ChildOutputLog(Record record)
+    : record_(record),
+      budget_(kLoggedLinesPerSecond, kLoggedLinesBurst),
+      lines_([this](std::string_view line) {
+        if (budget_.Take(chunk_time_)) {
+          ReportSkipped();
+          LogOutputLine(line);
+        }
+      }) {}
+
+void ChildOutputLog::Append(const char* data, std::size_t size) {
+  // In a flood whose budget is spent, the lines of a chunk are only counted,
+  // not cut out one by one, and the clock (slow to read on some machines) is
+  // read only every few chunks: a line's worth of budget accrues in 5 ms, and
+  // those chunks arrive in far less. So the drain keeps pace with the child.
+  if (!flooding_ || ++chunks_since_clock_ >= kFloodChunksPerClockReading) {
+    chunk_time_ = LineBudget::Clock::now();
+    chunks_since_clock_ = 0;
+  }
+  flooding_ = budget_.Exhausted(chunk_time_);
+  if (flooding_) {
+    budget_.CountSkipped(lines_.Skip(data, size));
+  } else {
+    lines_.Append(data, size);
+  }
+}
+
+void ChildOutputLog::Flush() {
+  std::string last = lines_.TakePending();
+  if (!last.empty()) LogOutputLine(last);
+  ReportSkipped();
+}
+
+void ChildOutputLog::ReportSkipped() {
+  if (std::uint64_t skipped = budget_.TakeSkipped()) {
+    record_(std::to_string(skipped) + " lines of sing-box output not logged (output too fast)");
+  }
+}
+
 }  // namespace velqa::vpn

@@ -3,7 +3,8 @@
 // return and its terminal colour sequences, and a flood of lines is thinned so
 // that a child writing megabytes cannot bury the log or slow the pipe drain.
 //
-// Threads: each object is used by one thread at a time (the output monitor).
+// Threads: each object is used by one thread at a time (the output monitor,
+// or the platform thread reading an early exit's output).
 #ifndef VELQA_VPN_SING_BOX_OUTPUT_H_
 #define VELQA_VPN_SING_BOX_OUTPUT_H_
 
@@ -85,6 +86,37 @@ class LineBudget {
 
   // Adds what has accrued up to `now`.
   void Refill(Clock::time_point now);
+};
+
+// The child's output on its way into the log, for the monitor and for the
+// output of a child that ended at its start alike: cut into lines and thinned
+// by one line budget, with the lines left out counted and reported in a
+// record of the caller's (`record`).
+class ChildOutputLog {
+ public:
+  using Record = void (*)(const std::string& message);
+
+  explicit ChildOutputLog(Record record);
+  // The splitter's sink refers to this object.
+  ChildOutputLog(const ChildOutputLog&) = delete;
+  ChildOutputLog& operator=(const ChildOutputLog&) = delete;
+
+  // One chunk of the pipe (up to its first zero byte); its lines arrived
+  // together, so one clock reading serves them all.
+  void Append(const char* data, std::size_t size);
+  // Before the last records: the child's unfinished last line and the count
+  // of lines left out.
+  void Flush();
+
+ private:
+  void ReportSkipped();
+
+  Record record_;
+  LineBudget budget_;
+  LineBudget::Clock::time_point chunk_time_;
+  OutputLineSplitter lines_;
+  bool flooding_ = false;
+  int chunks_since_clock_ = 0;
 };
 
 }  // namespace velqa::vpn

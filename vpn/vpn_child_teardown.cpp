@@ -7,8 +7,8 @@
 #include "vpn/vpn_limits.h"
 #include "vpn/vpn_manager.h"
 
-bool VpnManager::EndOwnChild(const ChildTeardown& teardown) {
-  if (!is_running_.load() || !process_info_.process) return false;
+VpnManager::ChildEnd VpnManager::EndOwnChild(const ChildTeardown& teardown) {
+  if (!is_running_.load() || !process_info_.process) return ChildEnd::kNoChild;
   const vpn_os::NativeHandle process = process_info_.process.get();
   bool already_ended = false;
   if (!teardown.already_ended.empty()) {
@@ -22,7 +22,19 @@ bool VpnManager::EndOwnChild(const ChildTeardown& teardown) {
     if (!terminated && teardown.report_terminate_failure) {
       ConsoleLine("VpnManager: Failed to terminate managed process, error: " +
                   std::to_string(terminated.error));
-    } else {
+    }
+    if (!terminated && !teardown.kept_running.empty()) {
+      // Closing the handles now would orphan a child that still runs (one
+      // outside the job after a failed assignment): the job is tried, and a
+      // child that outlives the wait stays the manager's.
+      if (job_object_) os_.TerminateJob(job_object_.get(), 0);
+      if (os_.WaitForExit(process, velqa::vpn::kChildExitWait).outcome !=
+          vpn_os::WaitOutcome::kExited) {
+        LogRecord(teardown.kept_running);
+        return ChildEnd::kKeptRunning;
+      }
+      if (!teardown.exited.empty()) LogRecord(teardown.exited);
+    } else if (terminated || !teardown.report_terminate_failure) {
       const bool exited = os_.WaitForExit(process, velqa::vpn::kChildExitWait).outcome ==
                           vpn_os::WaitOutcome::kExited;
       const std::string& outcome = exited ? teardown.exited : teardown.timed_out;
@@ -37,7 +49,7 @@ bool VpnManager::EndOwnChild(const ChildTeardown& teardown) {
     is_running_.store(false);
   }
   if (teardown.close_job) job_object_.Reset();
-  return true;
+  return ChildEnd::kEnded;
 }
 
 void VpnManager::CloseOutputCapture() {
@@ -46,7 +58,7 @@ void VpnManager::CloseOutputCapture() {
   output_write_pipe_.Reset();
 }
 
-void VpnManager::EndRunningChildBeforeStart() {
+VpnManager::StepOutcome VpnManager::EndRunningChildBeforeStart() {
   const std::string pid = std::to_string(process_info_.process_id);
   ChildTeardown restart;
   restart.already_ended = "Previous sing-box process (PID: " + pid + ") has already ended";
@@ -55,9 +67,21 @@ void VpnManager::EndRunningChildBeforeStart() {
   restart.exited = "Previous sing-box process terminated";
   restart.timed_out = "Previous sing-box process termination timeout";
   restart.report_terminate_failure = true;
-  if (!EndOwnChild(restart)) return;
+  restart.kept_running = "Previous sing-box process (PID: " + pid +
+                         ") cannot be ended; no second one is started";
+  switch (EndOwnChild(restart)) {
+    case ChildEnd::kNoChild:
+      return std::nullopt;
+    case ChildEnd::kKeptRunning:
+      // Two would compete for the same ports, and an orphan could not be
+      // stopped any more: the start fails, and stop_vpn can try again.
+      return ProcessStartFailed();
+    case ChildEnd::kEnded:
+      break;
+  }
   LogRecord("Previous sing-box process handles and Job Object closed");
   StopLogMonitor();
+  return std::nullopt;
 }
 
 void VpnManager::AbandonStartedChild() {
@@ -65,4 +89,17 @@ void VpnManager::AbandonStartedChild() {
   EndOwnChild(ChildTeardown{});
   CloseOutputCapture();
   LogRecord("sing-box process ended because its output cannot be monitored");
+}
+
+VpnManager::StartFailure VpnManager::AbandonUnresumedChild() {
+  job_object_.Reset();
+  {
+    // No monitor runs yet; the lock keeps the rule for the process record.
+    std::lock_guard<std::mutex> lock(process_mutex_);
+    process_info_.Clear();
+    is_running_.store(false);
+  }
+  CloseOutputCapture();
+  LogRecord("sing-box process can neither run nor be terminated; its job was closed");
+  return ProcessStartFailed();
 }

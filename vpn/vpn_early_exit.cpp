@@ -38,7 +38,9 @@ std::string VpnManager::CollectEarlyExitOutput() {
   using velqa::vpn::kEarlyExitChunk;
   using velqa::vpn::kEarlyExitOutputLimit;
   std::string output;
-  velqa::vpn::OutputLineSplitter lines(velqa::vpn::LogOutputLine);
+  // Its lines go into the log under the monitor's budget: a descendant that
+  // keeps writing, and a Dart side that retries, must not flood it.
+  velqa::vpn::ChildOutputLog lines(&LogRecord);
   char buffer[kEarlyExitChunk + 1];
   // The child has ended, but a process it started outside its job (or its
   // process group) may still hold the pipe open, for as long as it lives:
@@ -71,6 +73,6 @@ std::string VpnManager::CollectEarlyExitOutput() {
       break;
     }
   }
-  if (!lines.pending().empty()) lines.Append("\n", 1);
+  lines.Flush();
   return output;
 }

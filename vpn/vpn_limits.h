@@ -34,9 +34,6 @@ inline constexpr std::size_t kEarlyExitChunk = 1023;
 inline constexpr std::size_t kMonitorReadSize = 4095;
 // How often an idle monitor looks whether the child has ended.
 inline constexpr std::chrono::milliseconds kMonitorIdlePoll{100};
-// How long a request to end the monitor's pending read may take before the
-// caller breaks the pipe another way.
-inline constexpr std::chrono::milliseconds kReadCancelLimit{500};
 
 // --- Logging the child's output ---
 // A child that floods its output gets its first lines logged, then about

@@ -81,7 +81,9 @@ void VpnManager::LogRecord(const std::string& message) {
 }
 
 void VpnManager::ConsoleLine(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
+  // Text and line break in one write: a record that the monitor thread
+  // writes meanwhile cannot fall between them.
+  const std::string line = text + '\n';
+  std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }

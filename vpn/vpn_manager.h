@@ -116,18 +116,20 @@ class VpnManager {
     bool report_terminate_failure = false;
     // Kill-on-close: closing the job also ends whatever the child left in it.
     bool close_job = true;
+    // When set, a child that cannot be terminated is ended through its job,
+    // and one that still runs after the wait is kept (handles, record, job),
+    // with this record, rather than orphaned.
+    std::string kept_running;
   };
+  enum class ChildEnd { kNoChild, kEnded, kKeptRunning };
   // Terminates the own child, waits at most kChildExitWait, closes its
   // handles and clears the record (under process_mutex_), then the job if
-  // asked. False, doing nothing, when no child is held.
-  bool EndOwnChild(const ChildTeardown& teardown);
+  // asked. kNoChild, doing nothing, when no child is held.
+  ChildEnd EndOwnChild(const ChildTeardown& teardown);
   // Closes the monitor's read cancellation and both pipe ends.
   void CloseOutputCapture();
 
   // --- sing-box lifecycle helpers (platform thread unless noted) ---
-  // A new start_vpn while the own child runs: ends that child (terminate,
-  // wait at most 3000 ms), closes its handles and job, stops the monitor.
-  void EndRunningChildBeforeStart();
   // A started child whose monitor thread cannot be created: ended, and
   // everything start_vpn created is closed.
   void AbandonStartedChild();
@@ -143,6 +145,14 @@ class VpnManager {
   static StartFailure ProcessStartFailed();
   // The whole sequence; nothing means the child runs and is monitored.
   StepOutcome StartSingBox(const MethodCall& call);
+  // A new start_vpn while the own child runs: ends that child (terminate,
+  // wait at most 3000 ms), closes its handles and job, stops the monitor.
+  // Fails, keeping that child, when it cannot be ended.
+  StepOutcome EndRunningChildBeforeStart();
+  // A child that can neither be resumed nor terminated: its job is closed
+  // (which ends it when it is inside), and so is everything else the start
+  // created. Gives the start's answer.
+  StartFailure AbandonUnresumedChild();
   // The call names an existing configuration file (UTF-8 path).
   StepOutcome ValidateStartArguments(const MethodCall& call, std::string& config_path);
   // sing-box's executable is found and exists.

@@ -1,6 +1,6 @@
 // The output monitor: a thread that keeps the child's output pipe drained so
-// the child never stalls on a full pipe, puts the child's lines into the log,
-// and notices when the child has ended. StopLogMonitor ends it promptly even
+// the child never stalls on a full pipe, puts the child's lines into the log
+// (ChildOutputLog), and notices when the child has ended. StopLogMonitor ends it promptly even
 // while the child writes nothing: the pending read is cancelled and the idle
 // wait is woken.
 #include <cstddef>
@@ -13,74 +13,6 @@
 #include "vpn/sing_box_output.h"
 #include "vpn/vpn_limits.h"
 #include "vpn/vpn_manager.h"
-
-namespace {
-
-using velqa::vpn::LineBudget;
-
-// The child's output on its way into the log: cut into lines and thinned by
-// the line budget, with the lines left out counted and reported.
-class ChildOutputLog {
- public:
-  using Record = void (*)(const std::string& message);
-
-  explicit ChildOutputLog(Record record)
-      : record_(record),
-        budget_(velqa::vpn::kLoggedLinesPerSecond, velqa::vpn::kLoggedLinesBurst),
-        lines_([this](std::string_view line) {
-          if (budget_.Take(chunk_time_)) {
-            ReportSkipped();
-            velqa::vpn::LogOutputLine(line);
-          }
-        }) {}
-  // The splitter's sink refers to this object.
-  ChildOutputLog(const ChildOutputLog&) = delete;
-  ChildOutputLog& operator=(const ChildOutputLog&) = delete;
-
-  // One chunk of the pipe; its lines arrived together, so one clock reading
-  // serves them all.
-  void Append(const char* data, std::size_t size) {
-    // In a flood whose budget is spent, the lines of a chunk are only
-    // counted, not cut out one by one, and the clock (slow to read on some
-    // machines) is read only every few chunks: a line's worth of budget
-    // accrues in 5 ms, and those chunks arrive in far less. So the drain
-    // keeps pace with the child.
-    if (!flooding_ || ++chunks_since_clock_ >= velqa::vpn::kFloodChunksPerClockReading) {
-      chunk_time_ = LineBudget::Clock::now();
-      chunks_since_clock_ = 0;
-    }
-    flooding_ = budget_.Exhausted(chunk_time_);
-    if (flooding_) {
-      budget_.CountSkipped(lines_.Skip(data, size));
-    } else {
-      lines_.Append(data, size);
-    }
-  }
-
-  // Before the last records: the child's unfinished last line and the count
-  // of lines left out.
-  void Flush() {
-    std::string last = lines_.TakePending();
-    if (!last.empty()) velqa::vpn::LogOutputLine(last);
-    ReportSkipped();
-  }
-
- private:
-  void ReportSkipped() {
-    if (std::uint64_t skipped = budget_.TakeSkipped()) {
-      record_(std::to_string(skipped) + " lines of sing-box output not logged (output too fast)");
-    }
-  }
-
-  Record record_;
-  LineBudget budget_;
-  LineBudget::Clock::time_point chunk_time_;
-  velqa::vpn::OutputLineSplitter lines_;
-  bool flooding_ = false;
-  int chunks_since_clock_ = 0;
-};
-
-}  // namespace
 
 void VpnManager::LogMonitorThread() {
   // No exception may leave a thread's entry.
@@ -97,7 +29,7 @@ void VpnManager::RunLogMonitor() {
   LogRecord("Log monitor thread started");
   output_write_pipe_.Reset();
 
-  ChildOutputLog output_log(&LogRecord);
+  velqa::vpn::ChildOutputLog output_log(&LogRecord);
   char buffer[velqa::vpn::kMonitorReadSize + 1];
   bool stop = stop_log_monitor_.load();
   while (!stop) {
@@ -155,9 +87,14 @@ void VpnManager::StopLogMonitor() {
 void VpnManager::EndChildToBreakOutputPipe() {
   // The monitor's read could not be ended from here: the child is ended,
   // which breaks the pipe and so ends the read, rather than leaving the
-  // platform thread in the join for as long as the child lives.
+  // platform thread in the join for as long as the child lives. The whole
+  // job goes, since every process the child started holds the pipe too.
+  // The job also goes when the child itself has already been seen ending:
+  // what it left behind may still hold the pipe.
   std::lock_guard<std::mutex> lock(process_mutex_);
-  if (!is_running_.load() || !process_info_.process) return;
+  const bool child_held = is_running_.load() && process_info_.process;
+  if (!child_held && !job_object_) return;
   LogRecord("Log monitor read could not be cancelled, ending sing-box process");
-  os_.Terminate(process_info_.process.get(), 0);
+  if (job_object_) os_.TerminateJob(job_object_.get(), 0);
+  if (child_held) os_.Terminate(process_info_.process.get(), 0);
 }

@@ -59,7 +59,7 @@ VpnManager::StepOutcome VpnManager::StartSingBox(const MethodCall& call) {
   if (StepOutcome failure = LocateSingBox(executable)) return failure;
   // Never two own children: one that still runs is ended before the new one
   // exists, so no handle to it is overwritten and nothing is orphaned.
-  EndRunningChildBeforeStart();
+  if (StepOutcome failure = EndRunningChildBeforeStart()) return failure;
   if (StepOutcome failure = CreateJobAndPipe()) return failure;
   if (StepOutcome failure = LaunchChild(executable, config_path)) return failure;
   if (StepOutcome failure = CheckStability()) return failure;
@@ -171,8 +171,15 @@ VpnManager::StepOutcome VpnManager::LaunchChild(const std::string& executable,
   // starts escapes the job, and it cannot exit before the assignment.
   if (vpn_os::Status resumed = os_.ResumeProcess(process_info_.thread.get()); !resumed) {
     ConsoleLine("VpnManager: Failed to resume process, error: " + std::to_string(resumed.error));
-    // A child that never runs would pass the stability check as healthy.
-    os_.Terminate(process_info_.process.get(), 0);
+    // A child that never runs would pass the stability check as healthy
+    // (a suspended process reads as still active): it is ended, and the
+    // start answers as an early exit. One that cannot even be terminated
+    // is a start that failed.
+    if (vpn_os::Status terminated = os_.Terminate(process_info_.process.get(), 0); !terminated) {
+      ConsoleLine("VpnManager: Failed to terminate managed process, error: " +
+                  std::to_string(terminated.error));
+      return AbandonUnresumedChild();
+    }
   }
   return std::nullopt;
 }

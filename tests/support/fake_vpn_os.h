@@ -41,6 +41,7 @@ enum class Op {
   kCreateJob,
   kConfigureKillOnClose,
   kAssignProcessToJob,
+  kTerminateJob,
   kCreateOutputPipe,
   kRead,
   kOpenOwnProcessToken,
@@ -144,6 +145,7 @@ class FakeVpnOs : public vpn_os::VpnOs {
   vpn_os::Status ConfigureKillOnClose(vpn_os::NativeHandle job) override;
   vpn_os::Status AssignProcessToJob(vpn_os::NativeHandle job,
                                     vpn_os::NativeHandle process) override;
+  vpn_os::Status TerminateJob(vpn_os::NativeHandle job, std::uint32_t exit_code) override;
   vpn_os::PipeResult CreateOutputPipe() override;
   vpn_os::ReadResult Read(vpn_os::NativeHandle pipe, std::span<char> buffer,
                           vpn_os::ReadCancellation* cancellation) override;

@@ -33,6 +33,9 @@ class ForwardingVpnOs : public vpn_os::VpnOs {
                                     vpn_os::NativeHandle process) override {
     return real_.AssignProcessToJob(job, process);
   }
+  vpn_os::Status TerminateJob(vpn_os::NativeHandle job, std::uint32_t exit_code) override {
+    return real_.TerminateJob(job, exit_code);
+  }
 
   vpn_os::PipeResult CreateOutputPipe() override { return real_.CreateOutputPipe(); }
   vpn_os::ReadResult Read(vpn_os::NativeHandle pipe, std::span<char> buffer,

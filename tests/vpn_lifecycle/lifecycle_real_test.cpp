@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
+#include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
 #include "base/utf8_path.h"
 #include "logging/native_logger.h"
-#include "base/utf8_path.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/process_probe.h"
 #include "tests/support/scoped_process_os.h"
@@ -54,6 +57,22 @@ std::vector<std::string> Only(const std::vector<std::string>& records,
     if (std::find(wanted.begin(), wanted.end(), r) != wanted.end()) out.push_back(r);
   }
   return out;
+}
+
+// The id of the process the stand-in says it started ("spawn_child"), or 0
+// when it does not say so within 3 s.
+std::uint32_t SpawnedChild(OutputRecorder& recorder) {
+  std::string spawned;
+  const bool said = recorder.WaitFor(
+      [&](const std::string& line) {
+        auto message = RecordMessage(line, kOutputTag);
+        const std::string prefix = "INFO[0000] standin: started child process ";
+        if (!message || message->rfind(prefix, 0) != 0) return false;
+        spawned = message->substr(prefix.size());
+        return true;
+      },
+      milliseconds(3000)).has_value();
+  return said ? static_cast<std::uint32_t>(std::stoul(spawned)) : 0;
 }
 
 class RealLifecycleTest : public ::testing::Test {
@@ -368,20 +387,60 @@ TEST_F(RealLifecycleTest, StrayCleanupEndsExactNamesOnly) {
 
 TEST_F(RealLifecycleTest, GrandchildEndsWithTheJob) {
   ASSERT_NO_FATAL_FAILURE(StartHealthy(R"({"spawn_child": true})"));
-  std::string spawned;
-  ASSERT_TRUE(recorder_.WaitFor(
-      [&](const std::string& line) {
-        auto message = RecordMessage(line, kOutputTag);
-        const std::string prefix = "INFO[0000] standin: started child process ";
-        if (!message || message->rfind(prefix, 0) != 0) return false;
-        spawned = message->substr(prefix.size());
-        return true;
-      },
-      milliseconds(3000)));
-  const auto grandchild = static_cast<std::uint32_t>(std::stoul(spawned));
+  const std::uint32_t grandchild = SpawnedChild(recorder_);
+  ASSERT_NE(grandchild, 0u);
   EXPECT_TRUE(IsProcessAlive(grandchild));
   Call(*manager_, "stop_vpn");
   EXPECT_TRUE(WaitUntilGone(grandchild, milliseconds(3000)));
+}
+
+// The real OS, except that a stop's request never reaches the monitor's
+// pending read (a system that ignores the cancellation).
+class UnreachableCancellationOs : public ScopedProcessOs {
+ public:
+  std::unique_ptr<vpn_os::ReadCancellation> CreateReadCancellation() override {
+    return std::make_unique<Unreachable>(ScopedProcessOs::CreateReadCancellation());
+  }
+  vpn_os::ReadResult Read(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                          vpn_os::ReadCancellation* cancellation) override {
+    auto* unreachable = static_cast<Unreachable*>(cancellation);
+    return ScopedProcessOs::Read(pipe, buffer,
+                                 unreachable != nullptr ? unreachable->real.get() : nullptr);
+  }
+
+ private:
+  struct Unreachable : vpn_os::ReadCancellation {
+    explicit Unreachable(std::unique_ptr<vpn_os::ReadCancellation> inner)
+        : real(std::move(inner)) {}
+    bool Cancel() override { return false; }
+    bool IsCancelled() const override { return false; }
+    std::unique_ptr<vpn_os::ReadCancellation> real;
+  };
+};
+
+// The process sing-box started holds the pipe as well: ending only sing-box
+// left the stop in the join for as long as that process lived.
+TEST(RealStopTest, StopEndsTheWholeJobWhenTheMonitorsReadCannotBeCancelled) {
+  NativeLogger::GetInstance().Initialize();
+  UnreachableCancellationOs os;
+  ScratchDir scratch;
+  OutputRecorder recorder;
+  VpnManager manager(os);
+  Answer reply = StartVpn(manager, scratch.Write("config.json", StandinConfig(R"({"spawn_child": true})")));
+  ASSERT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
+  const std::uint32_t descendant = SpawnedChild(recorder);
+  ASSERT_NE(descendant, 0u);
+
+  auto stop = std::async(std::launch::async, [&] { return Call(manager, "stop_vpn"); });
+  const bool finished = stop.wait_for(std::chrono::seconds(8)) == std::future_status::ready;
+  if (!finished) {
+    // Lets the stuck stop return, so the test can report it.
+    vpn_os::HandleResult held = os.OpenProcessForTermination(descendant);
+    if (held.ok()) os.Terminate(held.handle.get(), 0);
+  }
+  EXPECT_TRUE(finished) << "stop_vpn waited for the descendant holding the pipe";
+  EXPECT_EQ(stop.get().kind, Answer::Kind::kSuccess);
+  EXPECT_TRUE(WaitUntilGone(descendant, milliseconds(3000)));
 }
 
 TEST_F(RealLifecycleTest, ConfigPathWithChineseCharactersAndBlanks) {

@@ -10,19 +10,31 @@
 #include <string>
 #include <vector>
 
-#include "vpn/os/close_descriptors_posix.h"
 #include "base/unique_fd_posix.h"
+#include "vpn/os/close_descriptors_posix.h"
+#include "vpn/os/last_error_posix.h"
 
 namespace vpn_os {
 
 using velqa::base::UniqueFd;
 namespace {
 
-OsErrorCode LastError() { return static_cast<OsErrorCode>(errno); }
+// A descriptor numbered 0, 1 or 2 (the host's own standard streams were
+// closed, so the pipe took their place) is moved above them first, close-on-
+// exec like the original: setting up the standard streams would otherwise
+// overwrite it, or dup2 of a descriptor onto itself would keep its
+// close-on-exec flag and the child would lose its output.
+int AboveStandardStreams(int fd) {
+  if (fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  return moved >= 0 ? moved : fd;
+}
 
 // Runs in the forked child until exec: async-signal-safe calls only.
 [[noreturn]] void ExecChild(const char* path, char* const* argv, int output_fd, int error_fd,
                             bool high_priority) {
+  output_fd = AboveStandardStreams(output_fd);
+  error_fd = AboveStandardStreams(error_fd);
   // Its own process group: the job ends the child and everything it starts.
   setpgid(0, 0);
   sigset_t none;

@@ -22,10 +22,8 @@
 
 namespace vpn_os {
 
-using velqa::base::UniqueFd;
-
 struct FdObject {
-  UniqueFd fd;
+  velqa::base::UniqueFd fd;
 };
 
 struct JobObject {

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "vpn/os/close_descriptors_posix.h"
+#include "vpn/os/pidfd_posix.h"
 
 namespace vpn_os {
 
@@ -20,27 +21,6 @@ namespace {
 // kDisarm tells it the host has already ended the job.
 constexpr std::int32_t kDisarm = -1;
 constexpr int kMaxGroups = 64;
-
-int OpenLeader(pid_t pid) {
-#ifdef SYS_pidfd_open
-  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  return -1;
-#endif
-}
-
-// Whether the leader behind `pidfd` has not been reaped yet (running or a
-// zombie), so its id still names its own group. Without a pidfd nothing can
-// be told; the group is then signalled as before.
-bool LeaderUnreaped(int pidfd) {
-  if (pidfd < 0) return true;
-#ifdef SYS_pidfd_send_signal
-  return syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0u) == 0;
-#else
-  return true;
-#endif
-}
 
 // Body of the guard process. Only async-signal-safe calls: it runs in a fork
 // of a multi-threaded host and never executes another program.
@@ -66,7 +46,7 @@ bool LeaderUnreaped(int pidfd) {
       if (value == kDisarm) _exit(0);
       if (value > 0 && count < kMaxGroups) {
         groups[count] = value;
-        leaders[count] = OpenLeader(value);
+        leaders[count] = OpenPidFd(value);
         ++count;
       }
       continue;
@@ -74,8 +54,10 @@ bool LeaderUnreaped(int pidfd) {
     // End of file (the job's handle is gone) or a broken pipe. The host no
     // longer keeps the leaders unreaped: a leader that has been reaped may
     // have left its id to an unrelated group, which must not be signalled.
+    // Without a pidfd nothing can be told, and the group is signalled: its
+    // id could then name a stranger's group.
     for (int i = 0; i < count; ++i) {
-      if (LeaderUnreaped(leaders[i])) kill(-groups[i], SIGKILL);
+      if (leaders[i] < 0 || ProcessUnreaped(leaders[i], groups[i])) kill(-groups[i], SIGKILL);
     }
     _exit(0);
   }
@@ -137,10 +119,12 @@ void JobGuard::AddGroup(pid_t group) {
   if (kill_on_close_) SendToGuard(group);
 }
 
+void JobGuard::KillGroups() {
+  for (pid_t group : groups_) kill(-group, SIGKILL);
+}
+
 void JobGuard::Close() {
-  if (kill_on_close_) {
-    for (pid_t group : groups_) kill(-group, SIGKILL);
-  }
+  if (kill_on_close_) KillGroups();
   if (to_guard_.is_valid()) SendToGuard(kDisarm);
   to_guard_.Reset();
   groups_.clear();

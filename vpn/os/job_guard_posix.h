@@ -37,6 +37,8 @@ class JobGuard {
   void EnableKillOnClose();
   // Puts the process group `group` into the job.
   void AddGroup(pid_t group);
+  // Kills every group of the job now; the job stays as it is.
+  void KillGroups();
   // Ends the job: with kill-on-close, kills its groups at once (then tells
   // the guard that nothing is left for it to do); otherwise just lets go.
   void Close();

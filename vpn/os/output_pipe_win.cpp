@@ -1,80 +1,174 @@
-// The child's output pipe on Windows: creating it so that only the write end
-// is inherited, blocking reads that another thread can cancel, and reads
-// bounded in time for a pipe whose writer nobody controls.
+// The child's output pipe on Windows: created so that only the write end is
+// ever inheritable, and read with overlapped reads, so that a read can be
+// ended exactly (a stop, a time limit) without touching any other I/O.
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
+#include <random>
+#include <string>
 
 #include "vpn/os/vpn_os_win.h"
-#include "vpn/vpn_limits.h"
 
 namespace vpn_os {
 namespace {
 
-// A synchronous ReadFile can only be ended from another thread with
-// CancelSynchronousIo on the reading thread, and only while the read is
-// pending. So the reader publishes that it is inside a read, and Cancel
-// repeats the cancellation until the reader has left it, for at most
-// kReadCancelLimit; a reader that has not yet entered sees the cancelled
-// flag and does not enter. The handle to the reading thread is a duplicate of the
-// thread's own pseudo-handle, taken before its first read and closed only
-// with this object, so it is valid for as long as the thread can be reading.
+// What the pipe holds before the child's writes block.
+constexpr DWORD kPipeBufferSize = 64 * 1024;
+// Without its event, a cancellation is looked at this often.
+constexpr DWORD kCancelPoll = 50;
+
+// A cancelled read ends because the reading thread itself, waiting on the
+// read's event and on this object's event, wakes and cancels its own pending
+// read with CancelIoEx on that read's OVERLAPPED. A synchronous read would
+// need CancelSynchronousIo from the outside, which hits whatever I/O the
+// thread does next if the read has just finished. The read's event is kept
+// here too, so a reading thread does not create one per read.
 class WinReadCancellation final : public ReadCancellation {
  public:
+  WinReadCancellation()
+      : cancel_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        read_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+  // The reader waits on the event (or looks at the flag every kCancelPoll
+  // without one), so the request always reaches it.
   bool Cancel() override {
     cancelled_.store(true);
-    const ULONGLONG deadline = ::GetTickCount64() + velqa::vpn::kReadCancelLimit.count();
-    while (in_read_.load()) {
-      if (::GetTickCount64() >= deadline) return false;
-      if (reader_thread_.get() != nullptr) CancelSynchronousIo(reader_thread_.get());
-      ::Sleep(1);
-    }
+    if (cancel_event_.is_valid()) SetEvent(cancel_event_.get());
     return true;
   }
   bool IsCancelled() const override { return cancelled_.load(); }
 
-  // Reading thread only. False when the read must not start (cancelled).
-  bool EnterRead() {
-    if (reader_thread_.get() == nullptr) {
-      HANDLE thread = nullptr;
-      if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
-                          THREAD_TERMINATE, FALSE, 0)) {
-        reader_thread_ = UniqueHandle(thread);
-      }
-    }
-    in_read_.store(true);
-    if (cancelled_.load()) {
-      in_read_.store(false);
-      return false;
-    }
-    return true;
-  }
-  void LeaveRead() { in_read_.store(false); }
+  HANDLE cancel_event() const { return cancel_event_.get(); }
+  HANDLE read_event() const { return read_event_.get(); }
 
  private:
-  // Set by the reader before it first publishes in_read_; read by Cancel
-  // only after it has seen in_read_ true.
-  UniqueHandle reader_thread_;
-  std::atomic<bool> in_read_{false};
+  UniqueHandle cancel_event_;
+  UniqueHandle read_event_;
   std::atomic<bool> cancelled_{false};
 };
+
+// One overlapped read of `pipe` (opened with FILE_FLAG_OVERLAPPED). It ends
+// when data or the end of the pipe comes, when `cancel` is cancelled, or at
+// `deadline` (GetTickCount64). Data that arrives as the read is being ended
+// is delivered, not lost.
+ReadResult OverlappedRead(HANDLE pipe, std::span<char> buffer, WinReadCancellation* cancel,
+                          std::optional<ULONGLONG> deadline) {
+  ReadResult result;
+  if (cancel != nullptr && cancel->IsCancelled()) {
+    result.cancelled = true;
+    result.error = ERROR_OPERATION_ABORTED;
+    return result;
+  }
+  UniqueHandle own_event;
+  HANDLE read_event = cancel != nullptr ? cancel->read_event() : nullptr;
+  if (read_event == nullptr) {
+    own_event = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!own_event.is_valid()) {
+      result.error = GetLastError();
+      return result;
+    }
+    read_event = own_event.get();
+  }
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = read_event;
+  if (!ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, &overlapped)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      result.error = error;  // ERROR_BROKEN_PIPE once drained and writerless
+      return result;
+    }
+    const HANDLE cancel_event = cancel != nullptr ? cancel->cancel_event() : nullptr;
+    for (;;) {
+      const HANDLE waits[2] = {read_event, cancel_event};
+      DWORD timeout = cancel != nullptr && cancel_event == nullptr ? kCancelPoll : INFINITE;
+      if (deadline) {
+        const ULONGLONG now = ::GetTickCount64();
+        const ULONGLONG left = *deadline > now ? *deadline - now : 0;
+        if (left < timeout) timeout = static_cast<DWORD>(left);
+      }
+      const DWORD outcome =
+          WaitForMultipleObjects(cancel_event != nullptr ? 2 : 1, waits, FALSE, timeout);
+      if (outcome == WAIT_OBJECT_0) break;
+      if (cancel != nullptr && cancel->IsCancelled()) {
+        result.cancelled = true;
+        result.error = ERROR_OPERATION_ABORTED;
+      } else if (deadline && ::GetTickCount64() >= *deadline) {
+        result.timed_out = true;
+        result.error = WAIT_TIMEOUT;
+      } else if (outcome == WAIT_FAILED) {
+        result.error = GetLastError();
+      } else {
+        continue;
+      }
+      // Exactly this read, and no other I/O of the thread or the process.
+      CancelIoEx(pipe, &overlapped);
+      break;
+    }
+  }
+  // The OVERLAPPED and the buffer stay in use until the read has completed,
+  // cancelled or not.
+  DWORD got = 0;
+  if (!GetOverlappedResult(pipe, &overlapped, &got, TRUE)) {
+    // Ended by the cancellation or the deadline above: as set there.
+    const DWORD error = GetLastError();
+    if (error != ERROR_OPERATION_ABORTED || (!result.cancelled && !result.timed_out)) {
+      result.cancelled = false;
+      result.timed_out = false;
+      result.error = error;
+    }
+    return result;
+  }
+  result = ReadResult{};
+  result.ok = true;
+  result.bytes = got;
+  return result;
+}
+
+// A name no other pipe of this process, or of another copy, has, and that
+// another program cannot take first by guessing it (the pipe would then not
+// be created, and the start would fail).
+std::wstring UniquePipeName() {
+  static std::atomic<unsigned long> serial{0};
+  unsigned long long salt = ::GetTickCount64();
+  try {
+    std::random_device random;
+    salt = (static_cast<unsigned long long>(random()) << 32) ^ random();
+  } catch (...) {
+    // No source of randomness: the clock stands in.
+  }
+  return L"\\\\.\\pipe\\velqa-sing-box-output-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(serial.fetch_add(1)) + L"-" + std::to_wstring(salt);
+}
 
 }  // namespace
 
 PipeResult WinVpnOs::CreateOutputPipe() {
-  SECURITY_ATTRIBUTES attributes{};
-  attributes.nLength = sizeof attributes;
-  attributes.lpSecurityDescriptor = nullptr;
-  attributes.bInheritHandle = TRUE;
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &attributes, 0)) return {{}, {}, GetLastError()};
+  // Both ends are created non-inheritable and only the write end is marked
+  // afterwards: a CreateProcess with inheritance on another thread (a plug-in
+  // without a handle list) can never take the read end, which would keep the
+  // child's writes from failing once the host stops reading.
+  const std::wstring name = UniquePipeName();
   PipeResult result;
+  HANDLE read_end = CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+      kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+  if (read_end == INVALID_HANDLE_VALUE) {
+    result.error = GetLastError();
+    return result;
+  }
   result.read_end = Own(read_end);
+  // The child writes synchronously: no FILE_FLAG_OVERLAPPED on its end.
+  HANDLE write_end = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (write_end == INVALID_HANDLE_VALUE) {
+    result.error = GetLastError();
+    result.read_end.Reset();
+    return result;
+  }
   result.write_end = Own(write_end);
-  // Only the write end is for the child: a child holding the read end too
-  // would keep its own writes from ever failing once the host stops reading.
-  if (!SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0)) {
+  if (!SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
     const DWORD error = GetLastError();
     return {{}, {}, error};
   }
@@ -83,26 +177,8 @@ PipeResult WinVpnOs::CreateOutputPipe() {
 
 ReadResult WinVpnOs::Read(NativeHandle pipe, std::span<char> buffer,
                           ReadCancellation* cancellation) {
-  ReadResult result;
-  auto* cancel = static_cast<WinReadCancellation*>(cancellation);
-  if (cancel != nullptr && !cancel->EnterRead()) {
-    result.cancelled = true;
-    result.error = ERROR_OPERATION_ABORTED;
-    return result;
-  }
-  DWORD read = 0;
-  const BOOL ok =
-      ReadFile(AsHandle(pipe), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
-  const DWORD error = ok ? 0 : GetLastError();
-  if (cancel != nullptr) cancel->LeaveRead();
-  if (!ok) {
-    result.error = error;
-    result.cancelled = error == ERROR_OPERATION_ABORTED;
-    return result;
-  }
-  result.ok = true;
-  result.bytes = read;
-  return result;
+  return OverlappedRead(AsHandle(pipe), buffer, static_cast<WinReadCancellation*>(cancellation),
+                        std::nullopt);
 }
 
 std::unique_ptr<ReadCancellation> WinVpnOs::CreateReadCancellation() {
@@ -111,37 +187,8 @@ std::unique_ptr<ReadCancellation> WinVpnOs::CreateReadCancellation() {
 
 ReadResult WinVpnOs::ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
                                      std::chrono::milliseconds timeout) {
-  // An anonymous pipe has no overlapped reads: look at what is waiting and
-  // read only that much, so that ReadFile never blocks.
-  constexpr DWORD kPoll = 5;
-  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-  ReadResult result;
-  for (;;) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(AsHandle(pipe), nullptr, 0, nullptr, &available, nullptr)) {
-      result.error = GetLastError();  // ERROR_BROKEN_PIPE once drained and writerless
-      return result;
-    }
-    if (available > 0) {
-      const DWORD wanted =
-          available < buffer.size() ? available : static_cast<DWORD>(buffer.size());
-      DWORD read = 0;
-      if (!ReadFile(AsHandle(pipe), buffer.data(), wanted, &read, nullptr)) {
-        result.error = GetLastError();
-        return result;
-      }
-      result.ok = true;
-      result.bytes = read;
-      return result;
-    }
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) {
-      result.timed_out = true;
-      result.error = WAIT_TIMEOUT;
-      return result;
-    }
-    ::Sleep(static_cast<DWORD>(deadline - now < kPoll ? deadline - now : kPoll));
-  }
+  return OverlappedRead(AsHandle(pipe), buffer, nullptr,
+                        ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count()));
 }
 
 }  // namespace vpn_os

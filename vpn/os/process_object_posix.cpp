@@ -12,6 +12,8 @@
 #include <thread>
 #include <utility>
 
+#include "vpn/os/last_error_posix.h"
+#include "vpn/os/pidfd_posix.h"
 #include "vpn/os/process_list_posix.h"
 #include "vpn/os/reaping_posix.h"
 
@@ -19,8 +21,6 @@ namespace vpn_os {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-OsErrorCode LastError() { return static_cast<OsErrorCode>(errno); }
 
 // Windows reports the code given to TerminateProcess as the exit code; a
 // process ended by another signal reports 128 + the signal, as shells do.
@@ -60,32 +60,10 @@ bool ForeignProcessRuns(const ProcessObject& process) {
   return kill(process.pid, 0) == 0 || errno == EPERM;
 }
 
-// Whether the process the object was opened on has not been reaped (it runs
-// or is a zombie), so its id still names it. Without a pidfd only the id can
-// be asked.
-bool PidFdProcessUnreaped(const ProcessObject& process) {
-#ifdef SYS_pidfd_send_signal
-  if (process.pidfd.is_valid()) {
-    return syscall(SYS_pidfd_send_signal, process.pidfd.get(), 0, nullptr, 0u) == 0;
-  }
-#endif
-  return kill(process.pid, 0) == 0 || errno == EPERM;
-}
-
 }  // namespace
 
 ProcessObject::~ProcessObject() {
   if (own) ReapNowOrLater(pid);
-}
-
-int OpenPidFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  errno = ENOSYS;
-  return -1;
-#endif
 }
 
 ExitCodeResult ExitCodeOf(ProcessObject& process) {
@@ -158,7 +136,9 @@ ImageNameResult ImageNameOf(ProcessObject& process) {
   std::string name = ProcessImageNameOf(process.pid);
   // The name was read by id; it is that of the pidfd's process only if
   // that process has not been reaped meanwhile (then the id is still its).
-  if (!PidFdProcessUnreaped(process)) return {false, {}, ESRCH};
+  // Without a pidfd this asks the id alone: a process that took the id
+  // between the snapshot and here passes.
+  if (!ProcessUnreaped(process.pidfd.get(), process.pid)) return {false, {}, ESRCH};
   if (name.empty()) return {false, {}, ESRCH};
   return {true, std::move(name), 0};
 }

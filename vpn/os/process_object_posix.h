@@ -22,12 +22,10 @@
 
 namespace vpn_os {
 
-using velqa::base::UniqueFd;
-
 struct ProcessObject {
   std::mutex mutex;
   pid_t pid = 0;
-  UniqueFd pidfd;    // -1 on kernels without pidfd_open
+  velqa::base::UniqueFd pidfd;  // -1 on kernels without pidfd_open
   bool own = false;  // our child: we reap it and know its exit status
   bool ended = false;
   std::uint32_t exit_code = 0;
@@ -39,9 +37,6 @@ struct ProcessObject {
   // Our child is reaped now, or later once it has ended.
   ~ProcessObject();
 };
-
-// A pidfd for `pid`, or -1 (errno set) where the kernel has none.
-int OpenPidFd(pid_t pid);
 
 ExitCodeResult ExitCodeOf(ProcessObject& process);
 // SIGKILL; the exit code then reads as `exit_code`, as TerminateProcess's.

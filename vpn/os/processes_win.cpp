@@ -70,6 +70,11 @@ Status WinVpnOs::AssignProcessToJob(NativeHandle job, NativeHandle process) {
   return Status::Success();
 }
 
+Status WinVpnOs::TerminateJob(NativeHandle job, std::uint32_t exit_code) {
+  if (!TerminateJobObject(AsHandle(job), exit_code)) return Status::Failure(GetLastError());
+  return Status::Success();
+}
+
 ProcessResult WinVpnOs::StartProcess(const ProcessLaunch& launch) {
   ProcessResult result;
   // The child gets exactly its output handle: with inheritance on and no

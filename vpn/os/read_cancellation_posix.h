@@ -17,8 +17,6 @@
 
 namespace vpn_os {
 
-using velqa::base::UniqueFd;
-
 class PosixReadCancellation final : public ReadCancellation {
  public:
   PosixReadCancellation();
@@ -31,7 +29,7 @@ class PosixReadCancellation final : public ReadCancellation {
   int event_fd() const { return event_.get(); }
 
  private:
-  UniqueFd event_;
+  velqa::base::UniqueFd event_;
   std::atomic<bool> cancelled_{false};
 };
 

@@ -71,8 +71,10 @@ struct HandleResult {
   bool ok() const { return handle.is_valid(); }
 };
 
-// An anonymous pipe. The read end stays private to the host; the write end is
-// inheritable so that a child started with it as its output can write to it.
+// A pipe for the child's output (Windows: a named pipe of its own, read
+// overlapped). The read end stays private to the host and is never
+// inheritable; the write end is inheritable so that a child started with it
+// as its output can write to it.
 struct PipeResult {
   UniqueOsHandle read_end;
   UniqueOsHandle write_end;
@@ -203,20 +205,19 @@ struct PathExistsResult {
 
 // Lets another thread end the pending, or the next, Read that is given this
 // object. Once cancelled it stays cancelled: every later Read with it fails
-// at once with `cancelled` set. On Windows the pending read is ended with
-// CancelSynchronousIo on the reading thread, through a handle to that thread
-// taken at its first read and kept as long as this object; on Linux the read
-// waits in poll on the pipe and on an event that Cancel signals.
+// at once with `cancelled` set. The read waits on the pipe and on an event
+// that Cancel signals (Windows: an overlapped read, ended by the reading
+// thread itself with CancelIoEx on that read's own OVERLAPPED; Linux: poll).
 //
 // Threads: one reading thread passes it to Read; Cancel from any thread, any
 // number of times. The reading thread must not outlive this object.
 class ReadCancellation {
  public:
   virtual ~ReadCancellation() = default;
-  // True when no read is pending any more, or none will start. False when a
-  // pending read was still inside the system velqa::vpn::kReadCancelLimit
-  // after the request (the cancellation did not reach it); the caller must
-  // then break the pipe some other way, for example by ending its writer.
+  // True when the request reaches the pending read, or the next one. False
+  // when it cannot (an implementation that has no way to wake the reader);
+  // the caller must then break the pipe some other way, by ending every
+  // process that holds its write end.
   virtual bool Cancel() = 0;
   virtual bool IsCancelled() const = 0;
 };
@@ -236,6 +237,9 @@ class VpnOs {
   // Closing the last handle of the job ends every process in it.
   virtual Status ConfigureKillOnClose(NativeHandle job) = 0;
   virtual Status AssignProcessToJob(NativeHandle job, NativeHandle process) = 0;
+  // Ends every process in the job now (Windows: TerminateJobObject; Linux:
+  // SIGKILL to each of its process groups); the job stays open.
+  virtual Status TerminateJob(NativeHandle job, std::uint32_t exit_code) = 0;
 
   // --- Output pipe ---
   virtual PipeResult CreateOutputPipe() = 0;

@@ -24,6 +24,8 @@
 
 #include "vpn/os/child_launch_posix.h"
 #include "vpn/os/handle_table_posix.h"
+#include "vpn/os/last_error_posix.h"
+#include "vpn/os/pidfd_posix.h"
 #include "vpn/os/process_list_posix.h"
 #include "vpn/os/process_object_posix.h"
 #include "vpn/os/read_cancellation_posix.h"
@@ -36,8 +38,6 @@ using velqa::base::UniqueFd;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-OsErrorCode LastError() { return static_cast<OsErrorCode>(errno); }
 
 class PosixVpnOs final : public VpnOs {
  public:
@@ -92,6 +92,19 @@ class PosixVpnOs final : public VpnOs {
     std::lock_guard<std::mutex> lock(job->mutex);
     job->guard.AddGroup(group);
     job->leaders.push_back(std::move(process));
+    return Status::Success();
+  }
+
+  Status TerminateJob(NativeHandle job_handle, std::uint32_t exit_code) override {
+    auto job = table_.Find<JobObject>(job_handle);
+    if (!job) return Status::Failure(EBADF);
+    std::lock_guard<std::mutex> lock(job->mutex);
+    // The leaders are unreaped while the job holds them, so each group id is
+    // still the job's own; a leader killed here reads the given exit code.
+    for (const std::shared_ptr<ProcessObject>& leader : job->leaders) {
+      KillProcess(*leader, exit_code);
+    }
+    job->guard.KillGroups();
     return Status::Success();
   }
 

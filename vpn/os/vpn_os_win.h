@@ -44,6 +44,7 @@ class WinVpnOs final : public VpnOs {
   HandleResult CreateJob() override;
   Status ConfigureKillOnClose(NativeHandle job) override;
   Status AssignProcessToJob(NativeHandle job, NativeHandle process) override;
+  Status TerminateJob(NativeHandle job, std::uint32_t exit_code) override;
   ProcessResult StartProcess(const ProcessLaunch& launch) override;
   Status ResumeProcess(NativeHandle thread) override;
   ExitCodeResult GetExitCode(NativeHandle process) override;
