@@ -31,6 +31,7 @@ SetCompressor /SOLID lzma
 !addincludedir "${__FILEDIR__}"
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 !include "stop_running.nsh"
 
 !define PRODUCT_NAME "Velqa电商助手"
@@ -266,6 +267,25 @@ FunctionEnd
 
 Function un.onInit
   SetShellVarContext all
+  ; Started by an uninstaller that ran in place (see below) with
+  ; /REMOVE_AFTER=PID: once that process has ended, its file and then the
+  ; folder, if that is left empty, are removed; nothing else is done.
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/REMOVE_AFTER=" $R1
+  ${IfNot} ${Errors}
+    IntOp $R1 $R1 + 0
+    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i R1) p .R2'
+    ${If} $R2 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p R2, i 60000)'
+      System::Call 'kernel32::CloseHandle(p R2)'
+    ${EndIf}
+    Delete "$INSTDIR\${UNINSTALLER}"
+    RMDir "$INSTDIR"
+    Delete /REBOOTOK "$EXEPATH"
+    SetErrorLevel 0
+    Quit
+  ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
@@ -274,18 +294,17 @@ Section "Uninstall"
   Call un.RemoveListed
   StrCpy $0 $R6
   Delete "$INSTDIR\${FILE_LIST}"
-  ; Run in place (the registered commands pass "_?="), this program cannot
-  ; delete its own file; it moves it out of the folder, to be deleted at the
-  ; next restart.
+  ; Run in place (the registered commands pass "_?=" so that their caller
+  ; waits for the work and gets its exit code), this program cannot delete
+  ; its own file: a copy of it in the temporary folder does that once this
+  ; process has ended, and then removes the folder if nothing is left in it.
   Delete "$INSTDIR\${UNINSTALLER}"
   ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
     GetTempFileName $1
     Delete $1
-    Rename "$INSTDIR\${UNINSTALLER}" $1
-    Delete /REBOOTOK $1
-    ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
-      Delete /REBOOTOK "$INSTDIR\${UNINSTALLER}"
-    ${EndIf}
+    CopyFiles /SILENT "$EXEPATH" "$1.exe"
+    System::Call 'kernel32::GetCurrentProcessId() i .r2'
+    Exec '"$1.exe" /S /REMOVE_AFTER=$2 _?=$INSTDIR'
   ${EndIf}
   ; What the web view made beside the executable when it was given no other
   ; folder for its data.

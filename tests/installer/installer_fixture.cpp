@@ -1,8 +1,6 @@
 #include "tests/installer/installer_fixture.h"
 
 #include <objbase.h>
-#include <shellapi.h>
-
 #include <cstring>
 
 #include "base/win_resources_win.h"
@@ -75,13 +73,6 @@ std::vector<std::wstring> DirectoryEntries(const fs::path& directory) {
   return names;
 }
 
-std::vector<std::wstring> SplitCommandLine(const std::wstring& command) {
-  int argc = 0;
-  base::UniqueLocalMemory<wchar_t*> argv(::CommandLineToArgvW(command.c_str(), &argc));
-  if (argv.get() == nullptr) return {};
-  return std::vector<std::wstring>(argv.get(), argv.get() + argc);
-}
-
 void InstallerTest::SetUpTestSuite() {
   // Wine turns every shortcut saved in the Start menu or on the desktop into
   // a menu entry of the Linux desktop running the tests; its menu builder is
@@ -152,14 +143,40 @@ std::optional<DWORD> InstallerTest::Run(const fs::path& program,
 }
 
 std::optional<DWORD> InstallerTest::RunQuietUninstall() {
-  const std::optional<std::wstring> quiet = UninstallValue(L"QuietUninstallString");
+  std::optional<std::wstring> quiet = UninstallValue(L"QuietUninstallString");
   if (!quiet) {
     ADD_FAILURE() << "no QuietUninstallString";
     return std::nullopt;
   }
-  const std::vector<std::wstring> argv = SplitCommandLine(*quiet);
-  if (argv.empty()) return std::nullopt;
-  return Run(argv[0], std::vector<std::wstring>(argv.begin() + 1, argv.end()));
+  // Verbatim, as the list of installed programs does: "_?=" takes the rest
+  // of the line, blanks included, and must not be quoted.
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, quiet->data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        setups_.c_str(), &startup, &info)) {
+    ADD_FAILURE() << "CreateProcess " << Utf8(*quiet) << ": " << ::GetLastError();
+    return std::nullopt;
+  }
+  base::UniqueHandle process(info.hProcess);
+  base::UniqueHandle thread(info.hThread);
+  DWORD code = 0;
+  if (::WaitForSingleObject(process.get(), kSetupTimeoutMs) != WAIT_OBJECT_0 ||
+      !::GetExitCodeProcess(process.get(), &code)) {
+    ADD_FAILURE() << "the uninstall did not end";
+    ::TerminateProcess(process.get(), 1);
+    return std::nullopt;
+  }
+  return code;
+}
+
+bool InstallerTest::WaitForOnlyLogsLeft() {
+  return WaitFor(
+      [&] {
+        if (!fs::exists(install_dir_)) return true;
+        return DirectoryEntries(install_dir_) == std::vector<std::wstring>{L"logs"};
+      },
+      10000);
 }
 
 DWORD InstallerTest::StartInstalledCopyWithSingBox(AppProcess& app) {

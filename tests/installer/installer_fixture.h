@@ -51,8 +51,6 @@ std::filesystem::path KnownFolder(REFKNOWNFOLDERID id);
 bool RunningUnderWine();
 bool EndsWith(const std::string& text, const std::string& suffix);
 std::vector<std::wstring> DirectoryEntries(const std::filesystem::path& directory);
-// The command line `command` split as the shell splits it.
-std::vector<std::wstring> SplitCommandLine(const std::wstring& command);
 
 class InstallerTest : public ::testing::Test {
  protected:
@@ -69,6 +67,10 @@ class InstallerTest : public ::testing::Test {
   // Runs the registered "QuietUninstallString" as the list of installed
   // programs does, and returns its exit code.
   std::optional<DWORD> RunQuietUninstall();
+  // The uninstaller's file goes right after the uninstall command returns
+  // (a program cannot delete itself); waits until only logs/ is left in
+  // the install folder, or nothing at all when there are no logs.
+  bool WaitForOnlyLogsLeft();
   // Starts the installed application playing start_vpn, then waiting;
   // returns the sing-box it started (0 after a failure, which is reported).
   DWORD StartInstalledCopyWithSingBox(AppProcess& app);
