@@ -123,6 +123,33 @@ FunctionEnd
 !insertmacro REMOVE_INSTALLED_FILE_FUNCTION ""
 !insertmacro REMOVE_INSTALLED_FILE_FUNCTION "un."
 
+; $R5 = 1 when $R1 is a path below $INSTDIR: not absolute, no drive, no
+; "..". The list lies in the install folder; were that folder one a standard
+; user can write (/D), an edited list must not make the elevated setup delete
+; files elsewhere.
+!macro BELOW_INSTALL_FOLDER_FUNCTION UN
+Function ${UN}BelowInstallFolder
+  StrCpy $R5 0
+  StrCpy $R2 $R1 1
+  ${If} $R2 == "\"
+  ${OrIf} $R2 == "/"
+    Return
+  ${EndIf}
+  StrLen $R3 $R1
+  StrCpy $R4 0
+  ${DoWhile} $R4 < $R3
+    StrCpy $R2 $R1 1 $R4
+    ${IfThen} $R2 == ":" ${|} Return ${|}
+    StrCpy $R2 $R1 2 $R4
+    ${IfThen} $R2 == ".." ${|} Return ${|}
+    IntOp $R4 $R4 + 1
+  ${Loop}
+  StrCpy $R5 1
+FunctionEnd
+!macroend
+!insertmacro BELOW_INSTALL_FOLDER_FUNCTION ""
+!insertmacro BELOW_INSTALL_FOLDER_FUNCTION "un."
+
 ; Calls RemoveInstalledFile for every file named in $INSTDIR\${FILE_LIST}
 ; (the installer: only for those this setup does not ship). $R6 is 1 when a
 ; file stays, or when there is no list.
@@ -150,6 +177,8 @@ Function ${UN}RemoveListed
       ${EndIf}
     ${Loop}
     ${IfThen} $R1 == "" ${|} ${Continue} ${|}
+    Call ${UN}BelowInstallFolder
+    ${IfThen} $R5 != 1 ${|} ${Continue} ${|}
 !if "${UN}" == ""
     Call IsShipped
     ${IfThen} $R5 == 1 ${|} ${Continue} ${|}
