@@ -76,15 +76,22 @@ std::optional<Shortcut> ReadShortcut(const fs::path& file) {
   return result;
 }
 
+RegistryValue Number(DWORD number) {
+  RegistryValue value;
+  value.type = REG_DWORD;
+  value.number = number;
+  return value;
+}
+
 // Windows Error Reporting's local dumps of the installed executable go into
 // its logs folder, five at most, as mini dumps.
 void ExpectLocalDumpsInto(const fs::path& install_dir) {
-  EXPECT_EQ(MachineValue(kLocalDumpsKey, L"DumpFolder"),
-            std::optional<RegistryValue>({REG_EXPAND_SZ, (install_dir / L"logs").wstring(), 0}));
-  EXPECT_EQ(MachineValue(kLocalDumpsKey, L"DumpCount"),
-            std::optional<RegistryValue>({REG_DWORD, L"", 5}));
-  EXPECT_EQ(MachineValue(kLocalDumpsKey, L"DumpType"),
-            std::optional<RegistryValue>({REG_DWORD, L"", 1}));
+  RegistryValue folder;
+  folder.type = REG_EXPAND_SZ;
+  folder.text = (install_dir / L"logs").wstring();
+  EXPECT_EQ(MachineValue(kLocalDumpsKey, L"DumpFolder"), std::optional<RegistryValue>(folder));
+  EXPECT_EQ(MachineValue(kLocalDumpsKey, L"DumpCount"), std::optional<RegistryValue>(Number(5)));
+  EXPECT_EQ(MachineValue(kLocalDumpsKey, L"DumpType"), std::optional<RegistryValue>(Number(1)));
 }
 
 TEST_F(InstallerTest, SilentInstallUpgradeWhileRunningAndUninstallLeaveNothingBehind) {
