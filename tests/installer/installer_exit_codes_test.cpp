@@ -27,6 +27,16 @@ base::UniqueHandle HoldOpen(const fs::path& file) {
                                           OPEN_EXISTING, 0, nullptr));
 }
 
+// Every path below `directory`, one a line, for a failure's message.
+std::string Listing(const fs::path& directory) {
+  std::string text;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(directory, error)) {
+    text += Utf8(entry.path()) + "\n";
+  }
+  return text;
+}
+
 // This process holds the single-instance mutex like a copy that hangs.
 base::UniqueHandle HangingCopy() {
   return base::UniqueHandle(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
@@ -85,7 +95,7 @@ TEST_F(InstallerTest, ASetupStoppedByAFileItCannotWriteReturnsTwoAndItsNextRunCo
   EXPECT_FALSE(fs::exists(install_dir_ / kDroppedFile));
   EXPECT_EQ(UninstallValue(L"DisplayVersion"), std::optional<std::wstring>(kUpgradeVersion));
   ASSERT_EQ(RunQuietUninstall(), std::optional<DWORD>(0));
-  EXPECT_TRUE(WaitForOnlyLogsLeft());
+  EXPECT_TRUE(WaitForOnlyLogsLeft()) << Listing(install_dir_);
   EXPECT_FALSE(fs::exists(install_dir_ / L"logs")) << "the application never ran";
 }
 

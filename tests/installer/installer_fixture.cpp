@@ -176,7 +176,7 @@ bool InstallerTest::WaitForOnlyLogsLeft() {
         if (!fs::exists(install_dir_)) return true;
         return DirectoryEntries(install_dir_) == std::vector<std::wstring>{L"logs"};
       },
-      10000);
+      30000);
 }
 
 DWORD InstallerTest::StartInstalledCopyWithSingBox(AppProcess& app) {
