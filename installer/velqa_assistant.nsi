@@ -52,8 +52,8 @@ InstallDir "$PROGRAMFILES64\${PRODUCT_NAME}"
 BrandingText "${PRODUCT_NAME} ${VELQA_VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
-; A file that cannot be written stops the install instead of leaving a mix of
-; old and new files.
+; A file that cannot be written stops the install (see .onInstFailed) rather
+; than being skipped silently.
 AllowSkipFiles off
 
 !define MUI_ICON "${VELQA_ICON}"
