@@ -32,6 +32,9 @@ void RunMessageLoop() {
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  // First: the process runs elevated, and no library loaded from here on may
+  // come from the current directory or PATH, where anybody may put one.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   velqa::shell::InstallCrashHandler();
   SetUpConsole();
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

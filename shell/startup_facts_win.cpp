@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/system_library_win.h"
 #include "base/utf16_text.h"
 #include "base/win_resources_win.h"
 #include "logging/executable_directory.h"
@@ -19,6 +20,10 @@ std::string ProductVersion() {
   HGLOBAL loaded = found != nullptr ? ::LoadResource(nullptr, found) : nullptr;
   const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
   if (data == nullptr) return kUnknown;
+  using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+  const velqa::base::UniqueModule version_dll = velqa::base::LoadSystemLibrary(L"version.dll");
+  const auto query = velqa::base::SystemFunction<VerQueryValueFn>(version_dll, "VerQueryValueW");
+  if (query == nullptr) return kUnknown;
   // VerQueryValueW may write into the block; it gets a copy.
   const auto* bytes = static_cast<const unsigned char*>(data);
   std::vector<unsigned char> block(bytes, bytes + ::SizeofResource(nullptr, found));
@@ -29,19 +34,19 @@ std::string ProductVersion() {
   };
   Translation* translation = nullptr;
   UINT size = 0;
-  if (::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+  if (query(block.data(), L"\\VarFileInfo\\Translation",
                        reinterpret_cast<void**>(&translation), &size) &&
       size >= sizeof(Translation)) {
     wchar_t key[64];
     std::swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation->language,
                   translation->code_page);
     wchar_t* text = nullptr;
-    if (::VerQueryValueW(block.data(), key, reinterpret_cast<void**>(&text), &size) && size > 1) {
+    if (query(block.data(), key, reinterpret_cast<void**>(&text), &size) && size > 1) {
       return velqa::base::Utf8FromWide(text).value_or(std::string());
     }
   }
   VS_FIXEDFILEINFO* fixed = nullptr;
-  if (::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) &&
+  if (query(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) &&
       size >= sizeof(VS_FIXEDFILEINFO)) {
     char text[48];
     std::snprintf(text, sizeof(text), "%lu.%lu.%lu.%lu", fixed->dwProductVersionMS >> 16,
@@ -63,18 +68,23 @@ std::string WindowsVersion() {
   RTL_OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof(info);
   if (get_version == nullptr || get_version(&info) != 0) return kUnknown;
-  char text[64];
-  std::snprintf(text, sizeof(text), "Windows %lu.%lu.%lu", info.dwMajorVersion, info.dwMinorVersion,
-                info.dwBuildNumber);
-  std::string version = text;
-  // The update revision lives only in the registry.
+  // The update revision lives only in the registry. The whole text is
+  // formatted at once: appending "." + to_string(...) to a std::string trips
+  // GCC 12's -Wrestrict false positive at -O3.
   DWORD revision = 0;
   DWORD size = sizeof(revision);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"UBR",
-                     RRF_RT_REG_DWORD, nullptr, &revision, &size) == ERROR_SUCCESS) {
-    version += "." + std::to_string(revision);
+  const bool has_revision =
+      ::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"UBR",
+                     RRF_RT_REG_DWORD, nullptr, &revision, &size) == ERROR_SUCCESS;
+  char text[80];
+  if (has_revision) {
+    std::snprintf(text, sizeof(text), "Windows %lu.%lu.%lu.%lu", info.dwMajorVersion,
+                  info.dwMinorVersion, info.dwBuildNumber, revision);
+  } else {
+    std::snprintf(text, sizeof(text), "Windows %lu.%lu.%lu", info.dwMajorVersion,
+                  info.dwMinorVersion, info.dwBuildNumber);
   }
-  return version;
+  return text;
 }
 
 std::string MachineName(USHORT machine) {

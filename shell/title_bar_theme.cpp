@@ -1,6 +1,6 @@
 #include "shell/title_bar_theme.h"
 
-#include <dwmapi.h>
+#include "base/system_library_win.h"
 
 namespace {
 
@@ -19,8 +19,13 @@ std::optional<bool> ReadDarkTitleBarPreference(HKEY root, const wchar_t* subkey)
 }
 
 void SetDarkTitleBar(HWND window, bool dark) {
+  using DwmSetWindowAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+  const velqa::base::UniqueModule dwmapi = velqa::base::LoadSystemLibrary(L"dwmapi.dll");
+  const auto set_attribute =
+      velqa::base::SystemFunction<DwmSetWindowAttributeFn>(dwmapi, "DwmSetWindowAttribute");
+  if (set_attribute == nullptr) return;
   const BOOL value = dark ? TRUE : FALSE;
-  ::DwmSetWindowAttribute(window, kImmersiveDarkModeAttribute, &value, sizeof(value));
+  set_attribute(window, kImmersiveDarkModeAttribute, &value, sizeof(value));
 }
 
 void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter, const wchar_t* subkey) {

@@ -68,6 +68,13 @@ std::vector<DirectoryProcess> ProcessesInDirectory(const std::wstring& directory
   return found;
 }
 
+bool InOtherSession(DWORD pid) {
+  DWORD own = 0;
+  DWORD session = 0;
+  return ::ProcessIdToSessionId(::GetCurrentProcessId(), &own) &&
+         ::ProcessIdToSessionId(pid, &session) && session != own;
+}
+
 std::wstring Describe(const DirectoryProcess& process) {
   return L"process " + std::to_wstring(process.pid) + L" " + process.image;
 }
@@ -123,9 +130,13 @@ StopOutcome StopRunningCopies(const std::wstring& install_directory, DWORD timeo
     }
 
     std::vector<DirectoryProcess> sing_boxes;
+    bool in_other_session = false;
     for (DirectoryProcess& process : ProcessesInDirectory(directory)) {
       if (IsSingBoxImage(FileName(process.image))) {
         sing_boxes.push_back(std::move(process));
+      } else if (InOtherSession(process.pid)) {
+        in_other_session = true;
+        waiting_for.push_back(Describe(process) + L" (another user's session)");
       } else {
         waiting_for.push_back(Describe(process));
       }
@@ -142,7 +153,7 @@ StopOutcome StopRunningCopies(const std::wstring& install_directory, DWORD timeo
       }
       for (const DirectoryProcess& process : sing_boxes) waiting_for.push_back(Describe(process));
     }
-    if (::GetTickCount64() >= deadline) return {false, std::move(waiting_for)};
+    if (::GetTickCount64() >= deadline) return {false, std::move(waiting_for), in_other_session};
     ::Sleep(kPollMs);
   }
 }

@@ -23,6 +23,9 @@ struct StopOutcome {
   bool stopped = false;
   // What was still there when time ran out, one readable line each.
   std::vector<std::wstring> remaining;
+  // One of those is a copy in another user's session: its window and tray
+  // are on that user's desktop, out of reach of the one running setup.
+  bool in_other_session = false;
 };
 
 // `report` receives one line per action (asked a copy to exit, terminated a

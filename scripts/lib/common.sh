@@ -36,6 +36,7 @@ velqa_packages_for_preset() {
     windows) printf '%s\n' "${VELQA_PACKAGES_WINDOWS[@]}" "${VELQA_PACKAGES_WINDOWS_TESTS[@]}" ;;
     fuzz) printf '%s\n' "${VELQA_PACKAGES_FUZZ[@]}" ;;
     release) printf '%s\n' "${VELQA_PACKAGES_BENCH[@]}" ;;
+    windows-release) printf '%s\n' "${VELQA_PACKAGES_WINDOWS[@]}" "${VELQA_PACKAGES_PACKAGE[@]}" ;;
   esac
 }
 

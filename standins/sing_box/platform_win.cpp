@@ -108,7 +108,9 @@ std::vector<std::string> HeldHandles() {
       const DWORD length =
           GetFinalPathNameByHandleW(handle, path, static_cast<DWORD>(std::size(path)), 0);
       if (length > 0 && length < std::size(path))
-        detail += " " + ToUtf8(std::wstring_view(path, length));
+        // Two appends: `" " + std::string` trips GCC 12's -Wrestrict false
+        // positive at -O3.
+        detail.append(" ").append(ToUtf8(std::wstring_view(path, length)));
     }
     held.push_back(std::to_string(value) + " " + kind + " " + detail);
   }

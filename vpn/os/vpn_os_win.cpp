@@ -77,7 +77,10 @@ Status WinVpnOs::EnablePrivilege(NativeHandle token, PrivilegeId privilege) {
 }
 
 ModuleResult WinVpnOs::LoadModule(const std::filesystem::path& path) {
-  HMODULE module = LoadLibraryW(path.c_str());
+  // WinTun's own dependencies come from its folder or System32, never from
+  // the current directory or PATH.
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr,
+                                  LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) return {{}, GetLastError()};
   return {UniqueOsModule(reinterpret_cast<NativeModule>(module), {this}), 0};
 }
