@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "channel/standard_method_codec.h"
+#include "logging/console_output.h"
 #include "logging/native_logger.h"
 
 namespace {
@@ -81,7 +82,7 @@ void VpnManager::LogRecord(const std::string& message) {
 }
 
 void VpnManager::ConsoleLine(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  // Through the logger's console queue: the platform thread never waits on
+  // a standard output nobody reads, and lines keep their order with records.
+  velqa::logging::ConsoleOutput::Instance().Write(velqa::base::StandardStream::kOutput, text + "\n");
 }
