@@ -136,6 +136,21 @@ TEST_F(LogCleanupTest, AFailingEntryEndsThePassWithAnErrorRecordAndNoSummary) {
   EXPECT_THAT(ReadLines(DayFile()).back(), HasSubstr("after cleanup failure"));
 }
 
+// Times beyond what nanoseconds hold (1677 to 2262) are compared as the file
+// system stores them: a file time of 0 (1601), which archivers write, is old,
+// one in the year 3000 is not.
+TEST_F(LogCleanupTest, FileTimesOutsideTheNanosecondRangeAreComparedAsStored) {
+  using velqa::logging::FileTicks;
+  using velqa::logging::FileTime;
+  const fs::path ancient = Old("velqa_16010101.log", hours(0));
+  SetLastWriteTicks(ancient, FileTime(FileTicks(-116'444'736'000'000'000)));
+  const fs::path future = Old("velqa_30000101.log", hours(0));
+  SetLastWriteTicks(future, FileTime(std::chrono::duration_cast<FileTicks>(hours(24 * 376'000))));
+  auto logger = MakeInitializedLogger();
+  EXPECT_FALSE(fs::exists(ancient));
+  EXPECT_TRUE(fs::exists(future));
+}
+
 TEST_F(LogCleanupTest, CleanupDoesNotRunAgainOnALaterInitialize) {
   auto logger = MakeInitializedLogger();
   const fs::path late = Old("velqa_20240101.log", hours(24 * 30));
