@@ -17,6 +17,44 @@ bool AttributesOf(HANDLE handle, DWORD& attributes) {
   return true;
 }
 
+// Where writers of one log file take turns: a byte far beyond any size the
+// file reaches, so the lock never covers what is read or written.
+constexpr DWORD kTurnOffsetHigh = 0x40000000;
+// A writer that keeps its turn longer (suspended in a debugger) is not
+// waited for: the record is then written without the turn.
+constexpr ULONGLONG kTurnWaitMs = 200;
+
+// Holds the writers' turn of one file while it lives, when it got it.
+class WriterTurn {
+ public:
+  explicit WriterTurn(HANDLE file) : file_(file) {
+    const ULONGLONG deadline = ::GetTickCount64() + kTurnWaitMs;
+    for (;;) {
+      OVERLAPPED where{};
+      where.OffsetHigh = kTurnOffsetHigh;
+      if (::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &where)) {
+        held_ = true;
+        return;
+      }
+      if (::GetLastError() != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline) return;
+      ::Sleep(0);
+    }
+  }
+  ~WriterTurn() {
+    if (!held_) return;
+    OVERLAPPED where{};
+    where.OffsetHigh = kTurnOffsetHigh;
+    ::UnlockFileEx(file_, 0, 1, 0, &where);
+  }
+  WriterTurn(const WriterTurn&) = delete;
+  WriterTurn& operator=(const WriterTurn&) = delete;
+
+ private:
+  HANDLE file_;
+  bool held_ = false;
+};
+
 }  // namespace
 
 LogFileHandle OpenLogFileForAppend(const std::filesystem::path& path, std::error_code& error) {
@@ -75,6 +113,10 @@ std::error_code AppendToLogFile(const LogFileHandle& file, std::string_view text
     if (c == '\n') scratch += '\r';
     scratch += c;
   }
+  // Windows appends each write to an append-only handle whole. Wine writes
+  // at the size it has just read, so two processes can write at the same
+  // offset; taking turns keeps their records whole there too.
+  const WriterTurn turn(file.get());
   DWORD written = 0;
   if (!::WriteFile(file.get(), scratch.data(), static_cast<DWORD>(scratch.size()), &written,
                    nullptr)) {

@@ -137,13 +137,13 @@ TEST_F(LogCleanupTest, AFailingEntryEndsThePassWithAnErrorRecordAndNoSummary) {
 }
 
 // Times beyond what nanoseconds hold (1677 to 2262) are compared as the file
-// system stores them: a file time of 0 (1601), which archivers write, is old,
-// one in the year 3000 is not.
+// system stores them: a file time near 0 (1601; archivers write 0, which
+// SetFileTime takes as "unchanged"), is old, one in the year 3000 is not.
 TEST_F(LogCleanupTest, FileTimesOutsideTheNanosecondRangeAreComparedAsStored) {
   using velqa::logging::FileTicks;
   using velqa::logging::FileTime;
   const fs::path ancient = Old("velqa_16010101.log", hours(0));
-  SetLastWriteTicks(ancient, FileTime(FileTicks(-116'444'736'000'000'000)));
+  SetLastWriteTicks(ancient, FileTime(FileTicks(-116'444'736'000'000'000 + 864'000'000'000)));
   const fs::path future = Old("velqa_30000101.log", hours(0));
   SetLastWriteTicks(future, FileTime(std::chrono::duration_cast<FileTicks>(hours(24 * 376'000))));
   auto logger = MakeInitializedLogger();

@@ -1,12 +1,11 @@
 #include "shell/console.h"
 
+#include <io.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-
-#include <io.h>
-
 #include <thread>
 
 #include "base/standard_text.h"
@@ -106,7 +105,7 @@ std::wstring ScreenText(HANDLE console) {
 TEST(StandardTextTest, AConsoleGetsTheCharactersAndKeepsItsCodePage) {
   TestConsole console;
   ASSERT_NE(console.output(), INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(::SetConsoleOutputCP(437));
+  ASSERT_TRUE(::SetConsoleOutputCP(936));
   const int saved = _dup(1);
   const int console_fd = _open_osfhandle(reinterpret_cast<intptr_t>(console.output()), 0);
   ASSERT_GE(console_fd, 0);
@@ -118,7 +117,7 @@ TEST(StandardTextTest, AConsoleGetsTheCharactersAndKeepsItsCodePage) {
   EXPECT_TRUE(written);
   EXPECT_NE(ScreenText(console.output()).find(L"[Main] [I] \u5E94\u7528\u542F\u52A8 \u00FC"),
             std::wstring::npos);
-  EXPECT_EQ(::GetConsoleOutputCP(), 437u);
+  EXPECT_EQ(::GetConsoleOutputCP(), 936u);
 }
 
 // The handler's decisions: Ctrl+C and Ctrl+Break are the shell's; closing
