@@ -9,12 +9,17 @@ std::error_code LastError() {
   return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
 }
 
-// Attributes of an open handle; false when they cannot be read.
-bool AttributesOf(HANDLE handle, DWORD& attributes) {
+// Why an entry opened as itself may not be used: it cannot be examined or it
+// is a link (a symbolic link, a junction, any other reparse point); none when
+// it may. `attributes` receives its attributes.
+std::error_code LinkRefusal(HANDLE handle, DWORD& attributes) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(handle, &info)) return false;
+  if (!::GetFileInformationByHandle(handle, &info)) return LastError();
   attributes = info.dwFileAttributes;
-  return true;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+  }
+  return {};
 }
 
 // Where writers of one log file take turns: a byte far beyond any size the
@@ -70,14 +75,7 @@ LogFileHandle OpenLogFileForAppend(const std::filesystem::path& path, std::error
     return {};
   }
   DWORD attributes = 0;
-  if (!AttributesOf(parent.get(), attributes)) {
-    error = LastError();
-    return {};
-  }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
-    return {};
-  }
+  if ((error = LinkRefusal(parent.get(), attributes))) return {};
   // FILE_APPEND_DATA without FILE_WRITE_DATA: the system writes at the end,
   // whatever another process appended meanwhile. No security attributes:
   // not inheritable. FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as
@@ -89,14 +87,7 @@ LogFileHandle OpenLogFileForAppend(const std::filesystem::path& path, std::error
     error = LastError();
     return {};
   }
-  if (!AttributesOf(file.get(), attributes)) {
-    error = LastError();
-    return {};
-  }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
-    return {};
-  }
+  if ((error = LinkRefusal(file.get(), attributes))) return {};
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
     error = std::make_error_code(std::errc::not_supported);
     return {};

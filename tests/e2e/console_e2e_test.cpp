@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "base/win_resources_win.h"
 #include "tests/e2e/app_process.h"
@@ -59,6 +61,20 @@ class OwnConsole {
   base::UniqueHandle output_;
 };
 
+// Waits up to 30 s for `app` to end; its exit code, and whether the
+// console's code page left `code_page` meanwhile.
+std::pair<std::optional<DWORD>, bool> WatchCodePageUntilExit(AppProcess& app, UINT code_page) {
+  bool changed = false;
+  std::optional<DWORD> exit_code;
+  WaitFor(
+      [&] {
+        changed = changed || ::GetConsoleOutputCP() != code_page;
+        return (exit_code = app.WaitForExit(0)).has_value();
+      },
+      30000);
+  return {exit_code, changed};
+}
+
 TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirected) {
   OwnConsole console;
   ASSERT_TRUE(console.IsValid()) << "no console for this test program";
@@ -76,14 +92,7 @@ TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirect
   {
     AppProcess redirected;
     ASSERT_TRUE(redirected.Start(app, {L"--dart-script", script.wstring()}, work.path()));
-    bool code_page_changed = false;
-    std::optional<DWORD> exit_code;
-    WaitFor(
-        [&] {
-          code_page_changed = code_page_changed || ::GetConsoleOutputCP() != 437;
-          return (exit_code = redirected.WaitForExit(0)).has_value();
-        },
-        30000);
+    const auto [exit_code, code_page_changed] = WatchCodePageUntilExit(redirected, 437);
     ASSERT_EQ(exit_code, std::optional<DWORD>(0));
     EXPECT_FALSE(code_page_changed);
     EXPECT_TRUE(redirected.WaitForOutput("[INFO] [Main] [I] 应用启动", 5000))
@@ -98,14 +107,7 @@ TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirect
   AppProcess attached;
   ASSERT_TRUE(attached.Start(app, {L"--dart-script", script.wstring()}, work.path(), nullptr,
                              /*redirect_output=*/false));
-  bool code_page_changed = false;
-  std::optional<DWORD> exit_code;
-  WaitFor(
-      [&] {
-        code_page_changed = code_page_changed || ::GetConsoleOutputCP() != 437;
-        return (exit_code = attached.WaitForExit(0)).has_value();
-      },
-      30000);
+  const auto [exit_code, code_page_changed] = WatchCodePageUntilExit(attached, 437);
   ASSERT_EQ(exit_code, std::optional<DWORD>(0));
   EXPECT_FALSE(code_page_changed);
   EXPECT_NE(console.Text().find(L"[Main] [I] \u5E94\u7528\u542F\u52A8"), std::wstring::npos)

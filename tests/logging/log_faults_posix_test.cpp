@@ -2,13 +2,11 @@
 // and the ones a Linux test can make for real: a standard output nobody reads,
 // a full volume (a small tmpfs), links planted where the logger writes.
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <regex>
 #include <string>
@@ -145,57 +143,6 @@ TEST_F(LogFaultsPosixTest, AStandardOutputNobodyReadsHoldsUpNoLoggingThread) {
   EXPECT_EQ(notices, 1);
   EXPECT_GT(dropped, 0u);
   EXPECT_EQ(shown + dropped, kRecords + 1u);
-}
-
-// A small tmpfs of its own below the test's log directory; unmounted at the end.
-class FullVolumeTest : public LoggerTest {
- protected:
-  void SetUp() override {
-    std::filesystem::create_directories(dir_.logs());
-    if (mount("tmpfs", dir_.logs().c_str(), "tmpfs", 0, "size=256k") != 0) {
-      GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    }
-    mounted_ = true;
-  }
-  void TearDown() override {
-    if (mounted_) umount2(dir_.logs().c_str(), MNT_DETACH);
-  }
-  bool mounted_ = false;
-};
-
-// A full disk: the host goes on, says so once, counts what it could not
-// store, and resumes with a record naming the count once there is room.
-TEST_F(FullVolumeTest, AFullVolumeIsReportedOnceAndTheLossRecordedWhenThereIsRoomAgain) {
-  auto logger = MakeInitializedLogger();
-  const std::filesystem::path filler = dir_.logs() / "filler";
-  {
-    std::ofstream out(filler, std::ios::binary);
-    const std::string block(4096, 'f');
-    while (out.write(block.data(), block.size())) {
-    }
-  }
-  ConsoleCapture console;
-  // The day file's last block may still have room for a few records.
-  int lost = 0;
-  for (int i = 0; i < 10'000 && lost == 0; ++i) {
-    const auto before = NativeLoggerTestPeer::RecordCount(*logger);
-    logger->Info("filling the last block", "Test");
-    if (NativeLoggerTestPeer::RecordCount(*logger) == before) ++lost;
-  }
-  ASSERT_EQ(lost, 1);
-  logger->Info("lost", "Test");
-  logger->Info("lost", "Test");
-  std::filesystem::remove(filler);
-  logger->Info("back", "Test");
-  console.Finish();
-
-  EXPECT_THAT(SplitLines(console.err()),
-              ::testing::ElementsAre(::testing::StartsWith("NativeLogger: 写入日志失败: ")));
-  const auto lines = ReadLines(DayFile());
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(WithoutTimestamp(lines[lines.size() - 2]),
-            "[WARNING] [NativeLogger] [W] 日志写入已恢复，此前有 3 条记录未能写入日志文件");
-  EXPECT_EQ(WithoutTimestamp(lines.back()), "[INFO] [Test] [I] back");
 }
 
 // Links a standard user could plant where the elevated host writes: the
