@@ -2,17 +2,19 @@
 
 #include <cstdio>
 
+#include "base/standard_text.h"
 #include "base/stderr_lock.h"
 
 namespace velqa::base {
 
 void WriteStderrLine(std::string_view text, std::string_view detail) {
-  // Several calls, one line: no other thread's line may fall between them.
+  // Several writes, one line: no other thread's stdio line may fall between
+  // them. What stdio still holds for the stream goes first.
   const StderrLock whole_line;
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  if (!detail.empty()) std::fwrite(detail.data(), 1, detail.size(), stderr);
-  std::fputc('\n', stderr);
   std::fflush(stderr);
+  WriteStandardText(StandardStream::kError, text);
+  if (!detail.empty()) WriteStandardText(StandardStream::kError, detail);
+  WriteStandardText(StandardStream::kError, "\n");
 }
 
 }  // namespace velqa::base

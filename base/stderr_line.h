@@ -7,9 +7,11 @@
 
 namespace velqa::base {
 
-// Writes `text`, then `detail`, then a line break to the C library's standard
-// error stream under that stream's own lock, and flushes. It does not
-// allocate, so it also works when memory has run out. Any thread.
+// Writes `text`, then `detail`, then a line break to standard error (a
+// console gets UTF-16, see base/standard_text.h) while holding the C
+// library's lock of that stream, so stdio writers wait. It does not allocate,
+// so it also works when memory has run out. Any thread; it blocks while
+// standard error does, so the logger's own record path does not use it.
 void WriteStderrLine(std::string_view text, std::string_view detail = {});
 
 }  // namespace velqa::base

@@ -113,4 +113,26 @@ std::optional<std::string> Utf8FromWide(std::wstring_view wide) {
   return utf8;
 }
 
+DisplayChunk Utf16ForDisplay(std::string_view utf8, wchar_t* out, std::size_t capacity) {
+  std::size_t i = 0;
+  std::size_t units = 0;
+  char32_t code_point = 0;
+  while (i < utf8.size() && units + 2 <= capacity) {
+    std::size_t length = DecodeUtf8(utf8, i, code_point);
+    if (length == 0) {
+      code_point = 0xFFFD;
+      length = 1;
+    }
+    if (code_point < 0x10000) {
+      out[units++] = static_cast<wchar_t>(code_point);
+    } else {
+      code_point -= 0x10000;
+      out[units++] = static_cast<wchar_t>(0xD800 + (code_point >> 10));
+      out[units++] = static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF));
+    }
+    i += length;
+  }
+  return {i, units};
+}
+
 }  // namespace velqa::base

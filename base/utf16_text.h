@@ -15,6 +15,7 @@
 #ifndef VELQA_BASE_UTF16_TEXT_H_
 #define VELQA_BASE_UTF16_TEXT_H_
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,16 @@ bool IsValidUtf8(std::string_view text);
 
 std::optional<std::wstring> WideFromUtf8(std::string_view utf8);
 std::optional<std::string> Utf8FromWide(std::wstring_view wide);
+
+// For showing text only (a console), never for names: converts the front of
+// `utf8` into `out`, which has room for `capacity` units (at least 2), without
+// allocating. A byte that does not start a well-formed sequence shows as
+// U+FFFD, so a stray byte does not hide the rest of a line from the reader.
+struct DisplayChunk {
+  std::size_t consumed;  // UTF-8 bytes taken from the front of `utf8`
+  std::size_t units;     // UTF-16 units written to `out`
+};
+DisplayChunk Utf16ForDisplay(std::string_view utf8, wchar_t* out, std::size_t capacity);
 
 }  // namespace velqa::base
 

@@ -15,6 +15,8 @@ namespace velqa::base {
 // On Windows throws when `utf8` is not valid UTF-8: check it with IsValidUtf8
 // (base/utf16_text.h) where the text comes from outside.
 std::filesystem::path PathFromUtf8(std::string_view utf8);
+// Never throws: a Windows name that is not well-formed UTF-16 fails as a
+// whole and gives "" (which names no file of ours).
 std::string Utf8FromPath(const std::filesystem::path& path);
 
 }  // namespace velqa::base

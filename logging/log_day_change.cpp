@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "base/stderr_line.h"
 #include "base/utf8_path.h"
 #include "logging/background_task.h"
 #include "logging/log_day.h"
@@ -17,7 +16,6 @@
 namespace fs = std::filesystem;
 using velqa::base::PathFromUtf8;
 using velqa::base::Utf8FromPath;
-using velqa::base::WriteStderrLine;
 
 std::string NativeLogger::ChangeDayLocked(const std::string& timestamp) {
   try {
@@ -36,7 +34,7 @@ std::string NativeLogger::ChangeDayLocked(const std::string& timestamp) {
     auto file = std::make_unique<velqa::logging::LogFile>();
     if (!file->open(next)) {
       if (day_schedule_->Failed(timestamp)) {
-        WriteStderrLine("NativeLogger: 无法打开日志文件: ", next_text);
+        Notice("NativeLogger: 无法打开日志文件: ", next_text);
       }
       return {};
     }
@@ -50,7 +48,7 @@ std::string NativeLogger::ChangeDayLocked(const std::string& timestamp) {
     // Only memory exhaustion or a path that cannot be converted gets here,
     // before anything changed: the record goes into the old file.
     day_schedule_->Failed(timestamp);
-    WriteStderrLine("NativeLogger: 切换日志文件失败: ", e.what());
+    Notice("NativeLogger: 切换日志文件失败: ", e.what());
   }
   return {};
 }

@@ -1,24 +1,29 @@
 #include "logging/log_file.h"
 
+#include <utility>
+
 namespace velqa::logging {
 
 bool LogFile::open(const std::filesystem::path& path) {
-  close();
-  file_ = OpenForAppend(path);
-  return file_ != nullptr;
+  LogFileHandle opened = OpenLogFileForAppend(path, error_);
+  if (!opened) return false;
+  file_ = std::move(opened);
+  torn_ = false;
+  return true;
 }
 
-void LogFile::write(const char* data, std::size_t size) {
-  if (file_ != nullptr) std::fwrite(data, 1, size, file_);
-}
-
-void LogFile::flush() {
-  if (file_ != nullptr) std::fflush(file_);
-}
-
-void LogFile::close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+std::error_code LogFile::append(std::string_view text) {
+  if (!file_) return std::make_error_code(std::errc::bad_file_descriptor);
+  bool partial = false;
+  if (torn_) {
+    // Ends the piece a failed write left, so that this record stands whole.
+    const std::error_code error = AppendToLogFile(file_, "\n", scratch_, partial);
+    if (error) return error;
+    torn_ = false;
+  }
+  const std::error_code error = AppendToLogFile(file_, text, scratch_, partial);
+  torn_ = partial;
+  return error;
 }
 
 }  // namespace velqa::logging

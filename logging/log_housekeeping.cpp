@@ -12,9 +12,11 @@
 #include "base/utf8_path.h"
 #include "logging/background_task.h"
 #include "logging/file_time.h"
+#include "logging/link_status.h"
 #include "logging/log_directory.h"
 #include "logging/log_environment.h"
 #include "logging/log_file.h"
+#include "logging/log_file_names.h"
 #include "logging/log_format.h"
 #include "logging/log_size_limit.h"
 #include "logging/native_logger.h"
@@ -22,10 +24,11 @@
 namespace fs = std::filesystem;
 using velqa::base::PathFromUtf8;
 using velqa::base::Utf8FromPath;
+using velqa::logging::IsLink;
+using velqa::logging::IsOwnLogFileName;
 
 namespace {
 
-constexpr char kOwnTag[] = "NativeLogger";
 constexpr std::uintmax_t kRotationThresholdBytes = 52'428'800;  // 50 MiB
 constexpr std::chrono::seconds kMaxLogAge{604'800};             // 7 days
 
@@ -60,10 +63,17 @@ void NativeLogger::CheckAndRotateLog() {
   if (log_file_path_.empty()) return;
   try {
     const fs::path current = PathFromUtf8(log_file_path_);
+    // Nothing is renamed through a link planted in place of the file or
+    // its folder; the next reopen refuses it and says so.
+    if (IsLink(current) || IsLink(current.parent_path())) {
+      log_file_->close();
+      return;
+    }
     if (!fs::exists(current)) {
-      // Deleted under us: on POSIX the stream still writes into the unlinked
-      // file, where nobody will ever read it. Start a fresh file by the name.
-      log_file_->open(current);
+      // Deleted under us: on POSIX the file still takes records that nobody
+      // will ever read. Start a fresh file by the name (its folder too).
+      log_file_->close();
+      ReopenLocked();
       return;
     }
     if (fs::file_size(current) <= kRotationThresholdBytes) return;
@@ -85,13 +95,14 @@ void NativeLogger::CheckAndRotateLog() {
       log_file_->open(current);
       throw;
     }
+    // When this fails, the records are counted and the file tried again.
     log_file_->open(current);
-    // The first record of the fresh file; dropped with a notice if it did not open.
+    // The first record of the fresh file.
     WriteRecordLocked(LogLevel::kInfo, "日志文件轮转: " + Utf8FromPath(rotated), kOwnTag,
                       /*releasable=*/nullptr);
     cleanup_task_->Request();
   } catch (const std::exception& e) {
-    velqa::base::WriteStderrLine("NativeLogger: 检查日志文件大小失败: ", e.what());
+    Notice("NativeLogger: 检查日志文件大小失败: ", e.what());
   }
 }
 
@@ -107,7 +118,8 @@ void NativeLogger::CleanupOldLogs() {
     const fs::path log_directory = velqa::logging::LogDirectoryBeside(install_directory);
     if (!fs::exists(log_directory)) return;
 
-    const auto cutoff = Now() - kMaxLogAge;
+    // In the file system's ticks, which reach from 1601 to far beyond 2262.
+    const auto cutoff = std::chrono::time_point_cast<velqa::logging::FileTicks>(Now() - kMaxLogAge);
     // The file being written stays whatever its age or size: removing it
     // would lose the records that follow (or fail on Windows, ending the pass).
     const std::string current_text = CurrentLogFilePath();
@@ -119,13 +131,19 @@ void NativeLogger::CleanupOldLogs() {
     std::vector<velqa::logging::LogFileFacts> remaining;
 
     for (const fs::directory_entry& entry : fs::directory_iterator(log_directory)) {
-      if (!entry.is_regular_file() || entry.path().extension() != ".log") continue;
+      // Only the logger's own files, never through a link: a standard user
+      // may have planted one to make the elevated host delete its target.
+      if (!IsOwnLogFileName(Utf8FromPath(entry.path().filename())) || IsLink(entry.path()) ||
+          !entry.is_regular_file()) {
+        continue;
+      }
       const auto last_write = velqa::logging::LastWriteTime(entry.path());
       const std::uintmax_t size = fs::file_size(entry.path());
       if (last_write < cutoff && entry.path() != current) {
+        const std::string name = Utf8FromPath(entry.path());
         fs::remove(entry.path());
         ++removed_count;
-        Info("删除旧日志文件: " + Utf8FromPath(entry.path()), kOwnTag);
+        Info("删除旧日志文件: " + name, kOwnTag);
       } else {
         remaining_bytes += size;
         remaining.push_back({entry.path(), size, last_write});
@@ -134,10 +152,11 @@ void NativeLogger::CleanupOldLogs() {
 
     for (const auto& file : velqa::logging::OldestBeyondLimit(
              std::move(remaining), environment_->max_log_folder_bytes, current)) {
+      const std::string name = Utf8FromPath(file.path);
       fs::remove(file.path);
       ++removed_count;
       remaining_bytes -= file.size;
-      Info("删除旧日志文件: " + Utf8FromPath(file.path), kOwnTag);
+      Info("删除旧日志文件: " + name, kOwnTag);
     }
 
     Info("日志清理完成: 删除了 " + std::to_string(removed_count) +

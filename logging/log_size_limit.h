@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "logging/file_time.h"
+
 namespace velqa::logging {
 
 inline constexpr std::uintmax_t kMaxLogFolderBytes = 1'073'741'824;  // 1 GiB
@@ -19,7 +21,7 @@ inline constexpr std::uintmax_t kMaxLogFolderBytes = 1'073'741'824;  // 1 GiB
 struct LogFileFacts {
   std::filesystem::path path;
   std::uintmax_t size = 0;
-  std::chrono::system_clock::time_point last_write;
+  FileTime last_write;
 };
 
 // The files to remove, oldest first (ties by path, for a stable order), so

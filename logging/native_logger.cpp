@@ -1,6 +1,5 @@
 #include "logging/native_logger.h"
 
-#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -10,7 +9,9 @@
 #include "base/stderr_line.h"
 #include "base/utf8_path.h"
 #include "logging/background_task.h"
+#include "logging/console_output.h"
 #include "logging/executable_directory.h"
+#include "logging/link_status.h"
 #include "logging/log_day.h"
 #include "logging/log_directory.h"
 #include "logging/log_environment.h"
@@ -18,18 +19,23 @@
 #include "logging/log_format.h"
 
 namespace fs = std::filesystem;
+using velqa::base::StandardStream;
 using velqa::base::WriteStderrLine;
+using velqa::logging::ConsoleOutput;
 using velqa::logging::LogEnvironment;
 using velqa::logging::LogFile;
 
 namespace {
 
-constexpr char kOwnTag[] = "NativeLogger";
 constexpr std::int32_t kRecordsPerSizeCheck = 100;
+// How often a missing log file is tried again.
+constexpr std::chrono::seconds kReopenInterval{1};
+// How long the end of the process waits for standard output to take the
+// last lines.
+constexpr std::chrono::milliseconds kExitDrain{1000};
 
-void WriteToStdout(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+std::string Describe(const std::error_code& error) {
+  return error.message() + " (" + std::to_string(error.value()) + ")";
 }
 
 }  // namespace
@@ -48,8 +54,11 @@ NativeLogger::NativeLogger(LogEnvironment environment)
 NativeLogger::~NativeLogger() {
   // First, and without log_mutex_: a pass in progress takes it for its records.
   cleanup_task_->Stop();
-  std::lock_guard<std::mutex> lock(log_mutex_);
-  if (log_file_->is_open()) log_file_->close();
+  {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    log_file_->close();
+  }
+  ConsoleOutput::Instance().Drain(kExitDrain);
 }
 
 std::chrono::system_clock::time_point NativeLogger::Now() const {
@@ -61,16 +70,39 @@ std::string NativeLogger::GetInstallDirectory() const {
                                          : velqa::logging::ExecutableDirectory();
 }
 
+void NativeLogger::ToConsole(StandardStream stream, std::string text) {
+  if (console_deadline_) {
+    ConsoleOutput::Instance().WriteBefore(stream, std::move(text), *console_deadline_);
+  } else {
+    ConsoleOutput::Instance().Write(stream, std::move(text));
+  }
+}
+
+void NativeLogger::Notice(std::string_view text, std::string_view detail) {
+  std::string line;
+  line.reserve(text.size() + detail.size() + 1);
+  line += text;
+  line += detail;
+  line += '\n';
+  ToConsole(StandardStream::kError, std::move(line));
+}
+
 bool NativeLogger::Initialize() {
   if (initialized_.load(std::memory_order_acquire)) return true;
   try {
     const std::string install_directory = GetInstallDirectory();
     if (install_directory.empty()) {
-      WriteStderrLine("NativeLogger: 无法获取安装目录");
+      Notice("NativeLogger: 无法获取安装目录");
       return false;
     }
     const fs::path log_directory = velqa::logging::LogDirectoryBeside(install_directory);
-    // Whatever already sits at that path is left alone; a file there makes the open fail.
+    // A link planted where the elevated host writes would send the records,
+    // and the rotation's renames, wherever it points.
+    if (velqa::logging::IsLink(log_directory)) {
+      Notice(kLinkedDirectoryNotice, velqa::base::Utf8FromPath(log_directory));
+      return false;
+    }
+    // Whatever else sits at that path is left alone; a file there makes the open fail.
     if (!fs::exists(log_directory)) fs::create_directories(log_directory);
 
     const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
@@ -79,7 +111,7 @@ bool NativeLogger::Initialize() {
     day_schedule_->Opened(date);
 
     if (!log_file_->open(file_path)) {
-      WriteStderrLine("NativeLogger: 无法打开日志文件: ", log_file_path_);
+      Notice("NativeLogger: 无法打开日志文件: ", log_file_path_);
       return false;
     }
     initialized_.store(true, std::memory_order_release);
@@ -104,9 +136,8 @@ void NativeLogger::Info(const std::string& message, const std::string& tag) {
 
 void NativeLogger::Log(LogLevel level, const std::string& message, const std::string& tag) {
   if (!initialized_.load(std::memory_order_acquire)) {
-    // One write, so that concurrent short records do not interleave.
     try {
-      WriteToStdout("[NativeLogger] " + message + "\n");
+      ConsoleOutput::Instance().Write(StandardStream::kOutput, "[NativeLogger] " + message + "\n");
     } catch (...) {
       // Out of memory: the record is lost, the caller goes on.
     }
@@ -123,21 +154,25 @@ void NativeLogger::Log(LogLevel level, const std::string& message, const std::st
 
 bool NativeLogger::LogWithin(LogLevel level, const std::string& message, const std::string& tag,
                              std::chrono::milliseconds patience) {
-  if (!initialized_.load(std::memory_order_acquire)) {
-    Log(level, message, tag);
-    return true;
-  }
+  const auto deadline = std::chrono::steady_clock::now() + patience;
   try {
+    if (!initialized_.load(std::memory_order_acquire)) {
+      return ConsoleOutput::Instance().WriteBefore(StandardStream::kOutput,
+                                                   "[NativeLogger] " + message + "\n", deadline);
+    }
     std::unique_lock<std::mutex> lock(log_mutex_, std::try_to_lock);
-    const auto deadline = std::chrono::steady_clock::now() + patience;
     while (!lock.owns_lock()) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       lock.try_lock();
     }
+    // The console's share of the record gives up at the same deadline.
+    console_deadline_ = deadline;
     WriteRecordLocked(level, message, tag, &lock);
+    console_deadline_.reset();
     return true;
   } catch (const std::exception& e) {
+    console_deadline_.reset();
     WriteStderrLine("NativeLogger: 写入日志失败: ", e.what());
   }
   return false;
@@ -159,18 +194,73 @@ void NativeLogger::AppendTimestamp(std::string& out) {
   out += static_cast<char>('0' + millis % 10);
 }
 
+void NativeLogger::ReopenLocked() {
+  if (file_refused_ || log_file_path_.empty()) return;
+  const auto now = Now();
+  // Once a second at most; a clock set back does not stop the tries.
+  if (last_reopen_attempt_ && now >= *last_reopen_attempt_ &&
+      now - *last_reopen_attempt_ < kReopenInterval) {
+    return;
+  }
+  last_reopen_attempt_ = now;
+  const fs::path path = velqa::base::PathFromUtf8(log_file_path_);
+  const fs::path directory = path.parent_path();
+  if (velqa::logging::IsLink(directory)) {
+    // Planted while the host ran: no file for the rest of the run.
+    file_refused_ = true;
+    Notice(kLinkedDirectoryNotice, velqa::base::Utf8FromPath(directory));
+    return;
+  }
+  std::error_code ignored;
+  // The folder may have been removed; a file in its place makes this fail.
+  if (!fs::exists(directory, ignored)) fs::create_directories(directory, ignored);
+  log_file_->open(path);
+}
+
+bool NativeLogger::StoreLocked(const std::string& line) {
+  if (!log_file_->is_open()) ReopenLocked();
+  if (!log_file_->is_open()) {
+    if (file_refused_) return false;
+    if (!writing_stopped_) Notice("NativeLogger: 日志文件未打开");
+    writing_stopped_ = true;
+    ++lost_records_;
+    return false;
+  }
+  const std::error_code error = log_file_->append(line);
+  if (error) {
+    // A full disk or a volume gone: said once, counted, tried again with
+    // the next record.
+    if (!writing_stopped_) Notice("NativeLogger: 写入日志失败: ", Describe(error));
+    writing_stopped_ = true;
+    ++lost_records_;
+    return false;
+  }
+  CountRecordLocked();
+  return true;
+}
+
+void NativeLogger::ReportLossLocked() {
+  // Goes to the file before the record that found it writable again.
+  std::string line;
+  velqa::logging::AppendLogEntry(line, LogLevel::kWarning,
+                                 "日志写入已恢复，此前有 " + std::to_string(lost_records_) +
+                                     " 条记录未能写入日志文件",
+                                 kOwnTag, timestamp_buffer_);
+  line += '\n';
+  const std::uint64_t lost = lost_records_;
+  if (log_file_->append(line)) return;
+  lost_records_ -= lost;
+  writing_stopped_ = false;
+  CountRecordLocked();
+  ToConsole(StandardStream::kOutput, std::move(line));
+}
+
 void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
                                      const std::string& tag,
                                      std::unique_lock<std::mutex>* releasable) {
-  if (!log_file_->is_open()) {
-    WriteStderrLine("NativeLogger: 日志文件未打开");
-    return;
-  }
   try {
     timestamp_buffer_.clear();
     AppendTimestamp(timestamp_buffer_);
-    // Local, not a member: the console stage below may run after log_mutex_
-    // has passed to the next record.
     std::string line;
     // The first record of another local day goes to that day's file, after
     // the line naming the file the earlier records are in. The rotation's own
@@ -183,22 +273,20 @@ void NativeLogger::WriteRecordLocked(LogLevel level, const std::string& message,
     velqa::logging::AppendLogEntry(line, level, message, tag, timestamp_buffer_);
     line += '\n';
 
-    log_file_->write(line.data(), line.size());
-    log_file_->flush();
-    bool check_size = CountRecordLocked();
-    if (day_changed) check_size = CountRecordLocked() || check_size;
+    if (lost_records_ > 0) {
+      if (!log_file_->is_open()) ReopenLocked();
+      if (log_file_->is_open()) ReportLossLocked();
+    }
+    const bool stored = StoreLocked(line);
+    bool check_size = stored && record_count_ % kRecordsPerSizeCheck == 0;
+    // The line naming the previous file is a record of its own.
+    if (stored && day_changed) check_size = CountRecordLocked() || check_size;
     check_size = check_size && releasable != nullptr;
-
-    // Hand over hand: console_mutex_ is taken before log_mutex_ is released,
-    // so records reach standard output in the order they reached the file,
-    // while the next record is already being written to the file. A record
-    // that triggers the size check keeps log_mutex_ until the rotation is
-    // done, so nothing is written between closing and reopening the file.
-    std::unique_lock<std::mutex> console(console_mutex_);
-    if (releasable != nullptr && !check_size) releasable->unlock();
-    WriteToStdout(line);
-    console.unlock();
-
+    // Queued under the lock, so the console shows records in the file's
+    // order; the queue never waits on the stream.
+    ToConsole(StandardStream::kOutput, std::move(line));
+    // A record that triggers the size check keeps log_mutex_ until the
+    // rotation is done, so nothing is written between closing and reopening.
     if (check_size) CheckAndRotateLog();
   } catch (const std::exception& e) {
     WriteStderrLine("NativeLogger: 写入日志失败: ", e.what());

@@ -6,6 +6,7 @@
 
 #include "base/win_resources_win.h"
 #include "channel/embedding_api.h"
+#include "shell/console_control.h"
 
 namespace {
 
@@ -29,18 +30,6 @@ void BindToConsole(DWORD standard_id, FILE* stream, int fallback_descriptor) {
   RebindToConsole(stream, fallback_descriptor);
 }
 
-bool IsConsole(HANDLE handle) {
-  DWORD mode = 0;
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
-}
-
-// Lives until the process's static objects go, after the logger (created
-// later), so the last records are still shown in UTF-8.
-void UseUtf8ConsoleOutputUntilExit() {
-  static const Utf8ConsoleOutput utf8_console(::GetStdHandle(STD_OUTPUT_HANDLE),
-                                              ::GetStdHandle(STD_ERROR_HANDLE));
-}
-
 // Everything that writes output follows the rebound streams: the C++ streams,
 // and the engine's own copy of the C runtime's.
 void ResyncOutputStreams() {
@@ -49,17 +38,6 @@ void ResyncOutputStreams() {
 }
 
 }  // namespace
-
-Utf8ConsoleOutput::Utf8ConsoleOutput(HANDLE output, HANDLE error) {
-  if (!IsConsole(output) && !IsConsole(error)) return;
-  const UINT current = ::GetConsoleOutputCP();
-  if (current == 0 || current == CP_UTF8) return;
-  if (::SetConsoleOutputCP(CP_UTF8)) previous_code_page_ = current;
-}
-
-Utf8ConsoleOutput::~Utf8ConsoleOutput() {
-  if (previous_code_page_ != 0) ::SetConsoleOutputCP(previous_code_page_);
-}
 
 bool NeedsConsoleBinding(HANDLE standard_handle) {
   if (standard_handle == nullptr || standard_handle == INVALID_HANDLE_VALUE) return true;
@@ -75,7 +53,7 @@ void OpenDebugConsole() {
   BindToConsole(STD_OUTPUT_HANDLE, stdout, 1);
   BindToConsole(STD_ERROR_HANDLE, stderr, 2);
   ResyncOutputStreams();
-  UseUtf8ConsoleOutputUntilExit();
+  InstallConsoleControlHandler();
 }
 
 void SetUpConsole() {
@@ -92,7 +70,7 @@ void SetUpConsole() {
     if (bind_output) BindToConsole(STD_OUTPUT_HANDLE, stdout, 1);
     if (bind_error) BindToConsole(STD_ERROR_HANDLE, stderr, 2);
     if (bind_output || bind_error) ResyncOutputStreams();
-    UseUtf8ConsoleOutputUntilExit();
+    InstallConsoleControlHandler();
     return;
   }
   if (::IsDebuggerPresent()) OpenDebugConsole();

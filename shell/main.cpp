@@ -5,11 +5,15 @@
 // After windows.h, which it needs.
 #include <objbase.h>
 
+#include <chrono>
+
 #include "channel/engine_project.h"
+#include "logging/console_output.h"
 #include "logging/native_logger.h"
 #include "shell/app_identity.h"
 #include "shell/command_line.h"
 #include "shell/console.h"
+#include "shell/console_control.h"
 #include "shell/crash_dump_win.h"
 #include "shell/flutter_window.h"
 #include "shell/single_instance.h"
@@ -20,6 +24,8 @@ namespace {
 // Where the window first appears and how large it is, in 96-dpi units.
 constexpr Point kWindowOrigin{10, 10};
 constexpr Size kWindowSize{420, 768};
+// How long the exit waits for standard output to take the last lines.
+constexpr std::chrono::milliseconds kLastLinesWait{1000};
 
 void RunMessageLoop() {
   MSG message;
@@ -60,7 +66,10 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     FlutterWindow window(project);
     if (window.Create(kApplicationTitle, kWindowOrigin, kWindowSize)) {
       window.SetQuitOnExit(true);
+      // Closing the console the host was started from ends it as "退出" does.
+      SetConsoleExitWindow(window.GetHandle());
       RunMessageLoop();
+      SetConsoleExitWindow(nullptr);
     } else {
       exit_code = 1;
     }
@@ -71,5 +80,9 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   // COM, are gone too before COM is uninitialised.
   ReleaseSingleInstance();
   ::CoUninitialize();
+  // A console that is being closed ends the process as soon as its handler
+  // returns: the last console lines go first.
+  velqa::logging::ConsoleOutput::Instance().Drain(kLastLinesWait);
+  NoteExitCompleted();
   return exit_code;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "channel/standard_method_codec.h"
+#include "logging/console_output.h"
 #include "logging/native_logger.h"
 
 namespace {
@@ -81,9 +82,7 @@ void VpnManager::LogRecord(const std::string& message) {
 }
 
 void VpnManager::ConsoleLine(const std::string& text) {
-  // Text and line break in one write: a record that the monitor thread
-  // writes meanwhile cannot fall between them.
-  const std::string line = text + '\n';
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  // Through the logger's console queue: the platform thread never waits on
+  // a standard output nobody reads, and lines keep their order with records.
+  velqa::logging::ConsoleOutput::Instance().Write(velqa::base::StandardStream::kOutput, text + "\n");
 }

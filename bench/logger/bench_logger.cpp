@@ -4,11 +4,24 @@
 // stdout sink flushing every record, and a raw fwrite+fflush loop of
 // pre-formatted lines to the same two outputs.
 //
+// Also, from 1 thread, the cost of a record on the calling thread while
+// standard output is a full pipe that nobody reads, against the same record
+// with standard output flowing (/dev/null) in the same rounds.
+//
 // Prints Google Benchmark's table, then
 //   figure logger_<n>t records_per_second V records/s
 //   ratio logger_<n>t spdlog V      (our rate / spdlog's)
 //   ratio logger_<n>t raw V         (our rate / the raw loop's)
+//   figure logger_blocked_stdout ns_per_record V ns
+//   figure logger_free_stdout ns_per_record V ns
+//   ratio logger_blocked_stdout free_stdout V
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -24,6 +37,7 @@
 
 #include "bench/support/round_reporter.h"
 #include "bench/support/table_stream.h"
+#include "logging/console_output.h"
 #include "logging/native_logger.h"
 
 namespace fs = std::filesystem;
@@ -45,6 +59,40 @@ void BM_Logger(benchmark::State& state) {
   NativeLogger& logger = NativeLogger::GetInstance();
   for (auto _ : state) logger.Info(kMessage, kTag);
   state.SetItemsProcessed(state.iterations());
+}
+
+// Standard output a pipe that is full and that nobody reads while the
+// records are written; afterwards it is read until the console queue is
+// empty and /dev/null is put back.
+void BM_LoggerBlocked(benchmark::State& state) {
+  int ends[2];
+  if (pipe(ends) != 0) {
+    state.SkipWithError("pipe");
+    return;
+  }
+  const velqa::base::UniqueFd read_end(ends[0]);
+  velqa::base::UniqueFd write_end(ends[1]);
+  fcntl(write_end.get(), F_SETFL, O_NONBLOCK);
+  const std::string chunk(4096, '#');
+  while (write(write_end.get(), chunk.data(), chunk.size()) > 0) {
+  }
+  fcntl(write_end.get(), F_SETFL, 0);
+  const velqa::base::UniqueFd saved(dup(STDOUT_FILENO));
+  dup2(write_end.get(), STDOUT_FILENO);
+  write_end.Reset();
+
+  NativeLogger& logger = NativeLogger::GetInstance();
+  for (auto _ : state) logger.Info(kMessage, kTag);
+  state.SetItemsProcessed(state.iterations());
+
+  std::thread reader([&read_end] {
+    char buffer[65536];
+    while (read(read_end.get(), buffer, sizeof buffer) > 0) {
+    }
+  });
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(30));
+  dup2(saved.get(), STDOUT_FILENO);
+  reader.join();
 }
 
 void BM_Spdlog(benchmark::State& state) {
@@ -82,6 +130,8 @@ void Register() {
         benchmark::RegisterBenchmark(name.c_str(), function)->Threads(threads)->UseRealTime();
       }
     }
+    const std::string blocked = "blocked#" + std::to_string(round);
+    benchmark::RegisterBenchmark(blocked.c_str(), BM_LoggerBlocked)->Threads(1)->UseRealTime();
   }
 }
 
@@ -136,6 +186,15 @@ void PrintComparisons(const velqa_bench::RoundReporter& reporter, std::ostream& 
     table << "ratio " << bench << " raw "
           << reporter.MedianRatio(RunName("logger", threads), RunName("raw", threads)) << "\n";
   }
+  const double blocked = reporter.Median(RunName("blocked", 1));
+  const double free = reporter.Median(RunName("logger", 1));
+  table << "figure logger_blocked_stdout ns_per_record "
+        << (blocked > 0 ? static_cast<long long>(1e9 / blocked) : 0) << " ns\n";
+  table << "figure logger_free_stdout ns_per_record "
+        << (free > 0 ? static_cast<long long>(1e9 / free) : 0) << " ns\n";
+  // Time per record blocked over time per record flowing.
+  table << "ratio logger_blocked_stdout free_stdout "
+        << reporter.MedianRatio(RunName("logger", 1), RunName("blocked", 1)) << "\n";
 }
 
 }  // namespace

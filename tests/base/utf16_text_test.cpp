@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "base/utf8_path.h"
 
@@ -59,6 +61,29 @@ TEST(Utf8FromWideTest, ConvertsTextAndRejectsWhatIsNotUtf16) {
   EXPECT_EQ(Utf8FromWide(std::wstring{L'a', wchar_t(0xD800)}), std::nullopt);
   EXPECT_EQ(Utf8FromWide(std::wstring{wchar_t(0xDC00), L'z'}), std::nullopt);
   EXPECT_EQ(Utf8FromWide(std::wstring{wchar_t(0xD800), L'z'}), std::nullopt);
+}
+
+// A Windows name that is not UTF-16 fails as a whole instead of throwing out
+// of the caller (the cleanup, after it had removed a file).
+TEST(Utf8FromPathTest, AWideNameWithAnUnpairedSurrogateGivesEmptyText) {
+  if constexpr (!std::is_same_v<std::filesystem::path::value_type, wchar_t>) {
+    GTEST_SKIP() << "names are bytes here";
+  } else {
+    const std::filesystem::path name(std::wstring{L'a', wchar_t(0xD800), L'.', L'l', L'o', L'g'});
+    EXPECT_EQ(Utf8FromPath(name), "");
+  }
+}
+
+// For a console: stray bytes show as U+FFFD and the rest of the line still
+// comes; a chunk never ends inside a surrogate pair.
+TEST(Utf16ForDisplayTest, ShowsStrayBytesAndKeepsPairsWhole) {
+  wchar_t out[4];
+  DisplayChunk chunk = Utf16ForDisplay("a\xFF\xC3\xBC", out, 4);
+  EXPECT_EQ(chunk.consumed, 4u);
+  EXPECT_EQ(std::wstring(out, chunk.units), (std::wstring{L'a', wchar_t(0xFFFD), wchar_t(0xFC)}));
+  chunk = Utf16ForDisplay("a\xF0\x9F\x98\x80", out, 2);
+  EXPECT_EQ(chunk.consumed, 1u);
+  EXPECT_EQ(chunk.units, 1u);
 }
 
 }  // namespace

@@ -95,6 +95,10 @@ void AppProcess::ReadOutput() {
   // pipe could keep a blocking read waiting after the application is gone.
   char buffer[4096];
   while (!stop_reading_) {
+    if (paused_) {
+      ::Sleep(10);
+      continue;
+    }
     DWORD available = 0;
     if (!::PeekNamedPipe(output_read_.get(), nullptr, 0, nullptr, &available, nullptr)) return;
     if (available == 0) {

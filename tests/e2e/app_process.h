@@ -51,6 +51,9 @@ class AppProcess {
 
   DWORD pid() const { return pid_; }
   HANDLE handle() const { return process_.get(); }
+  // Stops (or resumes) reading the output pipe, which stays open: a
+  // launcher that captured the output and lives on without reading it.
+  void PauseReading(bool paused = true) { paused_ = paused; }
   // Everything read from the pipe so far.
   std::string Output();
   // Waits until the output holds `text`.
@@ -63,6 +66,7 @@ class AppProcess {
   base::UniqueHandle output_read_;
   DWORD pid_ = 0;
   std::atomic<bool> stop_reading_{false};
+  std::atomic<bool> paused_{false};
   std::thread reader_;
   std::mutex output_mutex_;
   std::string output_;

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "base/win_resources_win.h"
 #include "tests/e2e/app_process.h"
@@ -59,6 +61,20 @@ class OwnConsole {
   base::UniqueHandle output_;
 };
 
+// Waits up to 30 s for `app` to end; its exit code, and whether the
+// console's code page left `code_page` meanwhile.
+std::pair<std::optional<DWORD>, bool> WatchCodePageUntilExit(AppProcess& app, UINT code_page) {
+  bool changed = false;
+  std::optional<DWORD> exit_code;
+  WaitFor(
+      [&] {
+        changed = changed || ::GetConsoleOutputCP() != code_page;
+        return (exit_code = app.WaitForExit(0)).has_value();
+      },
+      30000);
+  return {exit_code, changed};
+}
+
 TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirected) {
   OwnConsole console;
   ASSERT_TRUE(console.IsValid()) << "no console for this test program";
@@ -76,14 +92,7 @@ TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirect
   {
     AppProcess redirected;
     ASSERT_TRUE(redirected.Start(app, {L"--dart-script", script.wstring()}, work.path()));
-    bool code_page_changed = false;
-    std::optional<DWORD> exit_code;
-    WaitFor(
-        [&] {
-          code_page_changed = code_page_changed || ::GetConsoleOutputCP() != 437;
-          return (exit_code = redirected.WaitForExit(0)).has_value();
-        },
-        30000);
+    const auto [exit_code, code_page_changed] = WatchCodePageUntilExit(redirected, 437);
     ASSERT_EQ(exit_code, std::optional<DWORD>(0));
     EXPECT_FALSE(code_page_changed);
     EXPECT_TRUE(redirected.WaitForOutput("[INFO] [Main] [I] 应用启动", 5000))
@@ -91,18 +100,56 @@ TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirect
   }
   EXPECT_EQ(console.Text().find(L"[Main]"), std::wstring::npos);
 
-  // Not redirected: the lines reach the console it was started from, which
-  // decodes them as UTF-8 while the application runs and has its own code
-  // page back afterwards. (Wine's C runtime converts console output by
-  // itself, so the characters cannot show whether the code page was right.)
+  // Not redirected: the lines reach the console it was started from, as
+  // UTF-16, so the Chinese text arrives whatever the console's code page;
+  // the code page, which belongs to the user's shell, never changes.
   console.Clear();
   AppProcess attached;
   ASSERT_TRUE(attached.Start(app, {L"--dart-script", script.wstring()}, work.path(), nullptr,
                              /*redirect_output=*/false));
-  EXPECT_TRUE(WaitFor([] { return ::GetConsoleOutputCP() == CP_UTF8; }, 30000));
-  ASSERT_EQ(attached.WaitForExit(30000), std::optional<DWORD>(0));
-  EXPECT_NE(console.Text().find(L"[Main]"), std::wstring::npos);
+  const auto [exit_code, code_page_changed] = WatchCodePageUntilExit(attached, 437);
+  ASSERT_EQ(exit_code, std::optional<DWORD>(0));
+  EXPECT_FALSE(code_page_changed);
+  EXPECT_NE(console.Text().find(L"[Main] [I] \u5E94\u7528\u542F\u52A8"), std::wstring::npos)
+      << "the start record is not on the console as written";
   EXPECT_EQ(::GetConsoleOutputCP(), 437u);
+}
+
+// Standard output is a courtesy copy: a pipe nobody reads (a launcher that
+// captured it and lives on) must not stop the window, the channel or the
+// output monitor while sing-box writes hard, nor the exit.
+TEST(ConsoleTest, AStandardOutputNobodyReadsHoldsUpNeitherTheCallsNorTheExit) {
+  TempDirectory work(L"velqa_blocked_stdout_");
+  const fs::path config = work.path() / L"sing-box.json";
+  WriteFileBytes(config, R"({"log": {"level": "info"}, "standin": {"burst_bytes": 8388608}})");
+  std::string config_json;
+  for (const char c : Utf8(config)) {
+    if (c == '\\') config_json += '\\';
+    config_json += c;
+  }
+  const fs::path script = work.path() / L"session.dart-script";
+  const fs::path replies = work.path() / L"replies.txt";
+  WriteFileBytes(script, "call check_tun_driver\n"
+                         "call start_vpn {\"config_path\": \"" + config_json + "\"}\n"
+                         "sleep 500\n"
+                         "call get_vpn_status\n"
+                         "call stop_vpn\n"
+                         "call get_vpn_status\n"
+                         "exit\n");
+  AppProcess app;
+  app.PauseReading();
+  ASSERT_TRUE(app.Start(BundleDirectory() / L"velqa_assistant.exe",
+                        {L"--dart-script", script.wstring(), L"--dart-replies", replies.wstring()},
+                        work.path()));
+  const std::optional<DWORD> exit_code = app.WaitForExit(60000);
+  const auto answered = ReadReplies(replies);
+  ASSERT_EQ(exit_code, std::optional<DWORD>(0)) << answered.size() << " calls answered";
+  ASSERT_EQ(answered.size(), 5u);
+  EXPECT_EQ(answered[1].method, "start_vpn");
+  EXPECT_EQ(answered[1].reply.kind, Reply::Kind::kSuccess);
+  EXPECT_EQ(answered[3].method, "stop_vpn");
+  EXPECT_EQ(answered[4].reply.value, "false");
+  app.PauseReading(false);
 }
 
 }  // namespace

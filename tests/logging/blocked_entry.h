@@ -1,6 +1,5 @@
-// An old-looking ".log" entry the cleanup cannot get rid of: on Windows a file
-// held open without delete sharing, on POSIX a symbolic link to itself whose
-// status cannot be read (tests run as root, so permissions would not stop it).
+// An old-looking log file the cleanup cannot get rid of: on Windows a file
+// held open without delete sharing. POSIX has none for a test run as root.
 #ifndef VELQA_TESTS_LOGGING_BLOCKED_ENTRY_H_
 #define VELQA_TESTS_LOGGING_BLOCKED_ENTRY_H_
 
@@ -12,6 +11,9 @@ class BlockedEntry {
  public:
   virtual ~BlockedEntry() = default;
 };
+
+// Whether MakeBlockedLogEntry can make one on this system.
+extern const bool kCanBlockALogEntry;
 
 // Creates the entry at `path` (its last write time, where it has one, lies
 // weeks before `now`) and keeps it blocked while the result lives.

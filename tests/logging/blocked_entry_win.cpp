@@ -19,6 +19,8 @@ class HeldOpenFile : public BlockedEntry {
 
 }  // namespace
 
+const bool kCanBlockALogEntry = true;
+
 std::unique_ptr<BlockedEntry> MakeBlockedLogEntry(const std::filesystem::path& path,
                                                   std::chrono::system_clock::time_point now) {
   WriteFileWithTime(path, "held", now - std::chrono::hours(24 * 30));

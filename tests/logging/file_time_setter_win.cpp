@@ -6,11 +6,8 @@
 #include "base/win_resources_win.h"
 #include "tests/logging/file_time_setter.h"
 
-void SetLastWriteTime(const std::filesystem::path& path,
-                      std::chrono::system_clock::time_point time) {
-  using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
-  const std::int64_t ticks =
-      std::chrono::duration_cast<Ticks>(time.time_since_epoch()).count() + 116'444'736'000'000'000;
+void SetLastWriteTicks(const std::filesystem::path& path, velqa::logging::FileTime time) {
+  const std::int64_t ticks = time.time_since_epoch().count() + 116'444'736'000'000'000;
   FILETIME file_time;
   file_time.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffff);
   file_time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -21,4 +18,9 @@ void SetLastWriteTime(const std::filesystem::path& path,
                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle) throw std::runtime_error("cannot open for SetFileTime");
   if (!SetFileTime(handle.get(), nullptr, nullptr, &file_time)) throw std::runtime_error("SetFileTime failed");
+}
+
+void SetLastWriteTime(const std::filesystem::path& path,
+                      std::chrono::system_clock::time_point time) {
+  SetLastWriteTicks(path, std::chrono::time_point_cast<velqa::logging::FileTicks>(time));
 }

@@ -1,9 +1,20 @@
-// Faults that only POSIX file systems allow while the logger holds the file.
+// Faults that only POSIX file systems allow while the logger holds the file,
+// and the ones a Linux test can make for real: a standard output nobody reads,
+// a full volume (a small tmpfs), links planted where the logger writes.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <future>
+#include <regex>
 #include <string>
+#include <thread>
+
+#include "base/unique_fd_posix.h"
+#include "base/utf8_path.h"
+#include "logging/console_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +24,7 @@
 namespace {
 
 using LogFaultsPosixTest = LoggerTest;
+using velqa::base::Utf8FromPath;
 
 // A deleted file would swallow every later record; the size check starts a
 // fresh file under the same name.
@@ -46,6 +58,146 @@ TEST_F(LogFaultsPosixTest, LogFileDescriptorIsClosedOnExec) {
     EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;
   }
   EXPECT_EQ(found, 1);
+}
+
+// Standard output replaced by a pipe that is full and that nobody reads,
+// until Release, which reads everything and puts standard output back.
+class BlockedStdout {
+ public:
+  BlockedStdout() {
+    std::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    read_end_.Reset(ends[0]);
+    velqa::base::UniqueFd write_end(ends[1]);
+    // Full: a blocking write to it now waits for a reader.
+    fcntl(write_end.get(), F_SETFL, O_NONBLOCK);
+    const std::string chunk(4096, '#');
+    while (write(write_end.get(), chunk.data(), chunk.size()) > 0) {
+    }
+    fcntl(write_end.get(), F_SETFL, 0);
+    saved_.Reset(dup(STDOUT_FILENO));
+    dup2(write_end.get(), STDOUT_FILENO);
+  }
+  ~BlockedStdout() { Release(); }
+  bool ok() const { return read_end_.is_valid() && saved_.is_valid(); }
+
+  // What reached the pipe after the filling, once the console queue is empty.
+  std::string Release() {
+    if (!saved_) return {};
+    std::string text;
+    std::thread reader([&] {
+      char buffer[65536];
+      ssize_t got = 0;
+      while ((got = read(read_end_.get(), buffer, sizeof buffer)) > 0) text.append(buffer, got);
+    });
+    velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(20));
+    dup2(saved_.get(), STDOUT_FILENO);
+    saved_.Reset();
+    reader.join();
+    return text.substr(text.find_first_not_of('#'));
+  }
+
+ private:
+  velqa::base::UniqueFd read_end_;
+  velqa::base::UniqueFd saved_;
+};
+
+// Standard output is a courtesy copy: while nobody reads it, threads that log
+// go on (the bounded call too), the file keeps every record in order, and the
+// lines that did not fit are counted in one line once the stream moves.
+TEST_F(LogFaultsPosixTest, AStandardOutputNobodyReadsHoldsUpNoLoggingThread) {
+  auto logger = MakeInitializedLogger();
+  constexpr int kRecords = 10'000;
+  const std::string padding(100, 'p');
+  BlockedStdout blocked;
+  ASSERT_TRUE(blocked.ok());
+  auto writer = std::async(std::launch::async, [&] {
+    for (int i = 0; i < kRecords; ++i) logger->Info(std::to_string(i) + " " + padding, "Test");
+    return logger->LogWithin(LogLevel::kError, "bounded", "Test", std::chrono::milliseconds(100));
+  });
+  ASSERT_EQ(writer.wait_for(std::chrono::seconds(60)), std::future_status::ready)
+      << "a thread that logs waits on standard output";
+  EXPECT_TRUE(writer.get());
+  const std::string console = blocked.Release();
+
+  const auto lines = ReadLines(DayFile());
+  ASSERT_EQ(lines.size(), 3u + kRecords + 1);
+  for (int i = 0; i < kRecords; ++i) {
+    ASSERT_EQ(WithoutTimestamp(lines[3 + i]), "[INFO] [Test] [I] " + std::to_string(i) + " " + padding);
+  }
+  // One notice, where the gap is, with the count of the lines left out.
+  std::size_t shown = 0;
+  unsigned long dropped = 0;
+  int notices = 0;
+  static const std::regex notice(R"(\[NativeLogger\] 标准输出阻塞，丢弃了 (\d+) 行输出)");
+  for (const auto& line : SplitLines(console)) {
+    std::smatch count;
+    if (std::regex_match(line, count, notice)) {
+      ++notices;
+      dropped += std::stoul(count[1]);
+    } else {
+      ++shown;
+    }
+  }
+  EXPECT_EQ(notices, 1);
+  EXPECT_GT(dropped, 0u);
+  EXPECT_EQ(shown + dropped, kRecords + 1u);
+}
+
+// Links a standard user could plant where the elevated host writes: the
+// logger neither writes through them nor removes them or their targets.
+class PlantedLinkTest : public LoggerTest {
+ protected:
+  TempDir elsewhere_{"victim"};
+  std::filesystem::path Victim() const { return elsewhere_.path() / "victim.txt"; }
+  void MakeVictim() { WriteFileWithTime(Victim(), "precious\n", clock_->now() - std::chrono::hours(24 * 30)); }
+};
+
+TEST_F(PlantedLinkTest, ALinkedLogDirectoryMeansNoFileForTheRunAndOneLineSayingWhy) {
+  std::filesystem::create_directory_symlink(elsewhere_.path(), dir_.logs());
+  auto logger = MakeLogger();
+  ConsoleCapture console;
+  EXPECT_FALSE(logger->Initialize());
+  logger->Info("still shown", "Test");
+  console.Finish();
+  EXPECT_EQ(console.err(), "NativeLogger: 日志目录是链接，本次运行不写日志文件: " + dir_.utf8() + "/logs\n");
+  EXPECT_EQ(console.out(), "[NativeLogger] still shown\n");
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere_.path()));
+}
+
+TEST_F(PlantedLinkTest, ALinkedDayFileIsNotAppendedTo) {
+  MakeVictim();
+  std::filesystem::create_directories(dir_.logs());
+  std::filesystem::create_symlink(Victim(), DayFile());
+  auto logger = MakeLogger();
+  ConsoleCapture console;
+  EXPECT_FALSE(logger->Initialize());
+  console.Finish();
+  EXPECT_EQ(console.err(), "NativeLogger: 无法打开日志文件: " + Utf8FromPath(DayFile()) + "\n");
+  EXPECT_EQ(ReadFileBytes(Victim()), "precious\n");
+}
+
+// A FIFO under the day file's name would hold the open until somebody reads.
+TEST_F(PlantedLinkTest, AFifoUnderTheDayFilesNameIsRefusedWithoutWaiting) {
+  std::filesystem::create_directories(dir_.logs());
+  ASSERT_EQ(mkfifo(DayFile().c_str(), 0666), 0);
+  auto logger = MakeLogger();
+  ConsoleCapture console;
+  auto initialized = std::async(std::launch::async, [&] { return logger->Initialize(); });
+  ASSERT_EQ(initialized.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(initialized.get());
+}
+
+TEST_F(PlantedLinkTest, CleanupLeavesALinkWithAnOwnNameAndItsTargetAlone) {
+  MakeVictim();
+  std::filesystem::create_directories(dir_.logs());
+  const auto link = dir_.logs() / "velqa_20240101.log";
+  std::filesystem::create_symlink(Victim(), link);
+  auto logger = MakeInitializedLogger();
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(Victim()), "precious\n");
+  EXPECT_THAT(ReadLines(DayFile()).back(), ::testing::HasSubstr("删除了 0 个文件"));
 }
 
 }  // namespace

@@ -164,7 +164,10 @@ TEST_F(LogRotationTest, RefusedRenameKeepsAppendingAndIsTriedAgainAtTheNextCheck
   EXPECT_THAT(console.out(), HasSubstr("[INFO] [Test] [I] kept"));
 }
 
-TEST_F(LogRotationTest, ReopenFailureAfterRenameDropsTheRotationRecord) {
+// A reopen that fails leaves no logger closed for good: records are counted,
+// said once on standard error, the file is tried again each second (its
+// folder recreated), and the first record stored names the loss.
+TEST_F(LogRotationTest, AFailedReopenIsTriedAgainEachSecondAndTheLossIsRecorded) {
   // Whoever renames the file leaves a directory under its name: the reopen fails.
   rename_ = [](const fs::path& from, const fs::path& to) {
     fs::rename(from, to);
@@ -175,13 +178,25 @@ TEST_F(LogRotationTest, ReopenFailureAfterRenameDropsTheRotationRecord) {
   LogUntilCount(*logger, 99);
   fs::resize_file(DayFile(), kRotationThreshold + 1);
   logger->Info("trigger", "Test");
+  // The cleanup pass that the rotation asked for: its summary is lost too.
   NativeLoggerTestPeer::WaitForCleanup(*logger);
+  logger->Info("lost", "Test");
+  fs::remove(DayFile());
+  logger->Info("lost within the second", "Test");
+  EXPECT_FALSE(fs::exists(DayFile()));
+  // A second later the folder is gone as well: both come back.
+  fs::remove_all(dir_.logs());
+  clock_->Advance(std::chrono::milliseconds(1000));
+  logger->Info("back", "Test");
   console.Finish();
-  // The rotation record and the summary of the cleanup pass it asked for.
-  EXPECT_EQ(console.err(), "NativeLogger: 日志文件未打开\nNativeLogger: 日志文件未打开\n");
-  EXPECT_THAT(console.out(), Not(HasSubstr("日志文件轮转")));
-  EXPECT_TRUE(fs::exists(Rotated("velqa_20250301_091502.log")));
-  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 100);
+
+  EXPECT_EQ(console.err(), "NativeLogger: 日志文件未打开\n");
+  EXPECT_THAT(console.out(), HasSubstr("[INFO] [Test] [I] lost within the second"));
+  EXPECT_THAT(ReadLines(DayFile()),
+              ElementsAre("[2025-03-01 09:15:03.047] [WARNING] [NativeLogger] [W] "
+                          "日志写入已恢复，此前有 4 条记录未能写入日志文件",
+                          "[2025-03-01 09:15:03.047] [INFO] [Test] [I] back"));
+  EXPECT_EQ(NativeLoggerTestPeer::RecordCount(*logger), 102);
 }
 
 }  // namespace

@@ -163,7 +163,7 @@ class ChineseDirectoryTest : public LoggerTest {
 
 TEST_F(ChineseDirectoryTest, CreatesWritesRotatesAndCleansUnderTheUtf8Path) {
   fs::create_directories(dir_.logs());
-  const fs::path old_file = dir_.logs() / PathFromUtf8("旧日志.log");
+  const fs::path old_file = dir_.logs() / "velqa_20250221.log";
   WriteFileWithTime(old_file, "old", clock_->now() - std::chrono::hours(24 * 8));
 
   auto logger = MakeLogger();

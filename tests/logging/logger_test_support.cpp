@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/utf8_path.h"
+#include "logging/console_output.h"
 #include "tests/logging/file_time_setter.h"
 
 namespace fs = std::filesystem;
@@ -102,6 +103,8 @@ ConsoleCapture::~ConsoleCapture() { Finish(); }
 void ConsoleCapture::Finish() {
   if (!active_) return;
   active_ = false;
+  // Console lines are written by a thread of their own.
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   out_ = testing::internal::GetCapturedStdout();
   err_ = testing::internal::GetCapturedStderr();
 }

@@ -1,11 +1,17 @@
 #include "shell/console.h"
 
+#include <io.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
+#include "base/standard_text.h"
 #include "base/win_resources_win.h"
+#include "shell/console_control.h"
+#include "shell/win32_window.h"
 
 namespace {
 
@@ -82,26 +88,69 @@ class TestConsole {
   UINT code_page_ = 0;
 };
 
-TEST(Utf8ConsoleOutputTest, AConsoleShowsUtf8WhileNeededAndGetsItsCodePageBack) {
+// Reads the console's screen buffer from its start.
+std::wstring ScreenText(HANDLE console) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ::GetConsoleScreenBufferInfo(console, &info);
+  const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+  std::wstring text(cells, L' ');
+  DWORD read = 0;
+  ::ReadConsoleOutputCharacterW(console, text.data(), cells, COORD{0, 0}, &read);
+  text.resize(read);
+  return text;
+}
+
+// Text for a console goes as UTF-16: the characters arrive whatever the
+// console's code page is, and that code page, the user's shell's, stays.
+TEST(StandardTextTest, AConsoleGetsTheCharactersAndKeepsItsCodePage) {
   TestConsole console;
   ASSERT_NE(console.output(), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(::SetConsoleOutputCP(936));
-  UniqueHandle nul(
-      ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(nul.is_valid());
-
-  // Output redirected, errors on the console: the console must show them.
-  {
-    const Utf8ConsoleOutput utf8(nul.get(), console.output());
-    EXPECT_EQ(::GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
-  }
+  const int saved = _dup(1);
+  const int console_fd = _open_osfhandle(reinterpret_cast<intptr_t>(console.output()), 0);
+  ASSERT_GE(console_fd, 0);
+  ASSERT_EQ(_dup2(console_fd, 1), 0);
+  const bool written = velqa::base::WriteStandardText(velqa::base::StandardStream::kOutput,
+                                                      "[INFO] [Main] [I] 应用启动 \xC3\xBC\n");
+  _dup2(saved, 1);
+  _close(saved);
+  EXPECT_TRUE(written);
+  EXPECT_NE(ScreenText(console.output()).find(L"[Main] [I] \u5E94\u7528\u542F\u52A8 \u00FC"),
+            std::wstring::npos);
   EXPECT_EQ(::GetConsoleOutputCP(), 936u);
+}
 
-  // Both redirected: the console is none of this process's business.
-  {
-    const Utf8ConsoleOutput utf8(nul.get(), nullptr);
-    EXPECT_EQ(::GetConsoleOutputCP(), 936u);
+// The handler's decisions: Ctrl+C and Ctrl+Break are the shell's; closing
+// the console asks the window to exit as the tray does and waits for it.
+TEST(ConsoleControlHandlerTest, IgnoresCtrlCAndRunsTheNormalExitWhenTheConsoleCloses) {
+  const HWND window = ::CreateWindowExW(0, L"STATIC", L"exit target", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  MSG message;
+  EXPECT_FALSE(ConsoleControlHandler(CTRL_CLOSE_EVENT)) << "no window yet: the system's default";
+  SetConsoleExitWindow(window);
+  EXPECT_TRUE(ConsoleControlHandler(CTRL_C_EVENT));
+  EXPECT_TRUE(ConsoleControlHandler(CTRL_BREAK_EVENT));
+  EXPECT_FALSE(::PeekMessageW(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+
+  for (const DWORD event : {CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT}) {
+    // The system calls the handler on a thread of its own.
+    BOOL answer = FALSE;
+    std::thread handler([&] { answer = ConsoleControlHandler(event); });
+    bool asked = false;
+    for (int i = 0; i < 500 && !asked; ++i) {
+      asked = ::PeekMessageW(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE) != FALSE;
+      if (!asked) ::Sleep(10);
+    }
+    EXPECT_TRUE(asked) << event;
+    EXPECT_EQ(message.wParam, MAKEWPARAM(kTrayExitCommand, 0));
+    EXPECT_EQ(message.lParam, 0);
+    NoteExitCompleted();
+    handler.join();
+    EXPECT_TRUE(answer);
   }
+  SetConsoleExitWindow(nullptr);
+  ::DestroyWindow(window);
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "logging/console_output.h"
 #include "tests/support/scoped_environment_win.h"
 #include "vpn/vpn_manager.h"
 
@@ -57,6 +59,7 @@ TEST(FlutterWindowTest, AFailedVpnManagerIsReportedAndTheWindowRunsWithoutIt) {
     throw std::runtime_error("no job objects here");
   });
   const bool created = window.Create(kTestTitle, Point{10, 10}, Size{420, 768});
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   const std::string output = ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(created);
   EXPECT_THAT(output, HasSubstr("VPN管理器初始化失败: no job objects here\n"));
@@ -72,6 +75,7 @@ TEST(FlutterWindowTest, AnExceptionOfAnyOtherKindIsReportedAsUnknown) {
   ::testing::internal::CaptureStdout();
   FlutterWindow window(project, []() -> std::unique_ptr<VpnManager> { throw 42; });
   const bool created = window.Create(kTestTitle, Point{10, 10}, Size{420, 768});
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   const std::string output = ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(created);
   EXPECT_THAT(output, HasSubstr("VPN管理器初始化失败: 未知异常\n"));

@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <sstream>
+
+#include "logging/console_output.h"
 
 namespace vpn_test {
 
 std::vector<std::string> Transcript(const std::function<void()>& action) {
   testing::internal::CaptureStdout();
   action();
+  // Console lines are written by a thread of their own.
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   const std::string output = testing::internal::GetCapturedStdout();
   static const std::regex kRecord(
       R"(^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] \[INFO\] \[([^\]]*)\] \[I\] (.*)$)");
