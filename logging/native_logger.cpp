@@ -67,8 +67,7 @@ bool NativeLogger::Initialize() {
     // Whatever already sits at that path is left alone; a file there makes the open fail.
     if (!fs::exists(log_directory)) fs::create_directories(log_directory);
 
-    const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
-    const fs::path file_path = log_directory / ("velqa_" + date + ".log");
+    const fs::path file_path = velqa::logging::DayLogFilePath(log_directory, Now());
     log_file_path_ = velqa::base::Utf8FromPath(file_path);
 
     if (!log_file_->open(file_path)) {

@@ -1,7 +1,10 @@
 #include "standins/flutter_windows/host_crash_win.h"
 
 #include <windows.h>
+// After windows.h: _get_heap_handle.
+#include <malloc.h>
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -42,6 +45,19 @@ void Crash(CrashKind kind) {
       break;
     case CrashKind::kTerminate:
       std::terminate();
+    case CrashKind::kHeapLocked:
+      // Never unlocked: the fault leaves them taken, as a crash inside the
+      // heap's own code does.
+      ::HeapLock(::GetProcessHeap());
+      if (reinterpret_cast<HANDLE>(_get_heap_handle()) != ::GetProcessHeap()) {
+        ::HeapLock(reinterpret_cast<HANDLE>(_get_heap_handle()));
+      }
+      *null_target = 1;
+      break;
+    case CrashKind::kStdoutLocked:
+      _lock_file(stdout);
+      *null_target = 1;
+      break;
   }
 }
 
