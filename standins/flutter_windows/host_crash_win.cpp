@@ -23,6 +23,20 @@ int Recurse(int depth) {
   return Recurse(depth + 1) + frame[0];
 }
 
+// Takes the lock the C runtime's own output functions take for stdout, and
+// keeps it. The runtime's export is called: mingw's static _lock_file picks
+// the stream's lock by a table offset that Wine's runtime does not share.
+void LockStdout() {
+  using LockFileFn = void(__cdecl*)(FILE*);
+  const auto lock_file = reinterpret_cast<LockFileFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"msvcrt.dll"), "_lock_file")));
+  if (lock_file != nullptr) {
+    lock_file(stdout);
+  } else {
+    _lock_file(stdout);
+  }
+}
+
 void ExecuteIllegalInstruction() {
   // ud2, the instruction defined to be invalid, on a page of its own.
   void* page = ::VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
@@ -55,7 +69,7 @@ void Crash(CrashKind kind) {
       *null_target = 1;
       break;
     case CrashKind::kStdoutLocked:
-      _lock_file(stdout);
+      LockStdout();
       *null_target = 1;
       break;
   }
