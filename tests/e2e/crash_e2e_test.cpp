@@ -28,7 +28,6 @@ using ::testing::HasSubstr;
 // Far below the 20 s a crashed host waits for a watcher that hangs, and the
 // 30 s a report that waited for a lock took.
 constexpr ULONGLONG kCrashToExitLimitMs = 10000;
-constexpr wchar_t kWatcherImage[] = L"velqa_crash_watcher.exe";
 
 struct CrashCase {
   const char* name;
@@ -165,7 +164,7 @@ TEST_F(WatcherGoneTest, ACrashStillEndsTheHostAtOnceWithItsCode) {
   AppProcess app;
   StartCrashing(app, "sleep 3000\ncrash heap-locked\n");
   std::vector<DWORD> watchers;
-  ASSERT_TRUE(WaitFor([&] { return !(watchers = ChildProcesses(app.pid(), kWatcherImage)).empty(); },
+  ASSERT_TRUE(WaitFor([&] { return !(watchers = ChildProcesses(app.pid(), shell::kCrashWatcherFileName)).empty(); },
                       10000));
   ASSERT_EQ(watchers.size(), 1u);
   {
