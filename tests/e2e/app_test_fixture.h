@@ -118,6 +118,18 @@ class AppTest : public ::testing::Test {
     }
   }
 
+  // Starts with a script that starts sing-box and then waits; `sing_box`
+  // gets the one sing-box child. Use with ASSERT_NO_FATAL_FAILURE.
+  void StartWithSingBox(AppProcess& app, DWORD* sing_box, std::vector<std::wstring> extra = {}) {
+    const fs::path replies = StartScripted(app, StartVpnCall() + "sleep 120000\n", extra);
+    const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
+    ASSERT_EQ(started.size(), 1u) << app.Output();
+    ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
+    const std::vector<DWORD> children = ChildProcesses(app.pid(), kSingBoxImage);
+    ASSERT_EQ(children.size(), 1u);
+    *sing_box = children[0];
+  }
+
   std::string StartVpnCall() const {
     return "call start_vpn {\"config_path\": " + vpn_test::JsonString(Utf8(config_)) + "}\n";
   }

@@ -119,16 +119,11 @@ INSTANTIATE_TEST_SUITE_P(FirstCopy, SecondCopyTest,
 
 TEST_F(AppTest, ACopyStartedWhileTheFirstExitsDoesNotStartBesideTheFirstsSingBox) {
   AppProcess first;
+  DWORD sing_box = 0;
   // The first copy's engine takes 8 s to shut down, so its exit lasts.
-  const fs::path replies =
-      StartScripted(first, StartVpnCall() + "sleep 120000\n", {L"--dart-shutdown-ms", L"8000"});
+  ASSERT_NO_FATAL_FAILURE(StartWithSingBox(first, &sing_box, {L"--dart-shutdown-ms", L"8000"}));
   HWND window = WaitForVisibleWindow(first);
   ASSERT_NE(window, nullptr) << first.Output();
-  const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
-  ASSERT_EQ(started.size(), 1u) << first.Output();
-  ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
-  const std::vector<DWORD> sing_box = ChildProcesses(first.pid(), kSingBoxImage);
-  ASSERT_EQ(sing_box.size(), 1u);
 
   ::PostMessageW(window, WM_COMMAND, kTrayExitCommand, 0);
   AppProcess second;
@@ -142,7 +137,7 @@ TEST_F(AppTest, ACopyStartedWhileTheFirstExitsDoesNotStartBesideTheFirstsSingBox
   EXPECT_EQ(second.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0));
 
   EXPECT_EQ(first.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << first.Output();
-  EXPECT_FALSE(IsProcessAlive(sing_box[0]));
+  EXPECT_FALSE(IsProcessAlive(sing_box));
 }
 
 }  // namespace

@@ -24,14 +24,10 @@ using velqa::testing::IsProcessAlive;
 
 TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverything) {
   AppProcess app;
-  const fs::path replies = StartScripted(app, StartVpnCall() + "sleep 120000\n");
+  DWORD sing_box = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithSingBox(app, &sing_box));
   HWND window = WaitForVisibleWindow(app);
   ASSERT_NE(window, nullptr) << app.Output();
-  const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
-  ASSERT_EQ(started.size(), 1u) << app.Output();
-  ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
-  const std::vector<DWORD> sing_box = ChildProcesses(app.pid(), kSingBoxImage);
-  ASSERT_EQ(sing_box.size(), 1u);
   const std::vector<DWORD> watcher = ChildProcesses(app.pid(), shell::kCrashWatcherFileName);
   ASSERT_EQ(watcher.size(), 1u);
 
@@ -59,7 +55,7 @@ TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverythin
   ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
 
   EXPECT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << app.Output();
-  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box[0]); }, 5000)) << "sing-box left";
+  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box); }, 5000)) << "sing-box left";
   EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(watcher[0]); }, 5000)) << "watcher left";
 }
 
@@ -109,18 +105,14 @@ TEST_F(AppTest, TheWindowKeepsItsOuterSizeAndTheFontsFollowTheSystem) {
 
 TEST_F(AppTest, KillingTheApplicationHardEndsItsSingBoxAndItsCrashWatcher) {
   AppProcess app;
-  const fs::path replies = StartScripted(app, StartVpnCall() + "sleep 120000\n");
-  const std::vector<ReplyLine> started = WaitForReplies(replies, 1);
-  ASSERT_EQ(started.size(), 1u) << app.Output();
-  ASSERT_EQ(started[0].reply.kind, Reply::Kind::kSuccess) << started[0].hex;
-  const std::vector<DWORD> sing_box = ChildProcesses(app.pid(), kSingBoxImage);
-  ASSERT_EQ(sing_box.size(), 1u);
+  DWORD sing_box = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithSingBox(app, &sing_box));
   const std::vector<DWORD> watcher = ChildProcesses(app.pid(), shell::kCrashWatcherFileName);
   ASSERT_EQ(watcher.size(), 1u);
 
   ::TerminateProcess(app.handle(), 9);
   ASSERT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(9));
-  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box[0]); }, 10000)) << "sing-box left";
+  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box); }, 10000)) << "sing-box left";
   EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(watcher[0]); }, 10000)) << "watcher left";
 }
 
