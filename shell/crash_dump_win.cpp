@@ -53,14 +53,16 @@ void WaitForReport() {
 
 // Returns for the first crash. A later one (another thread, or this thread
 // faulting again while it reports) waits for the first report and ends the
-// process with the first crash's code.
-void ClaimCrash() {
+// process with the first crash's code, or with its own `code` when the first
+// has not stored one yet: never with 0, which would read as success.
+void ClaimCrash(DWORD code) {
   const DWORD self = ::GetCurrentThreadId();
   DWORD first = 0;
   if (crash_state.owner.compare_exchange_strong(first, self)) return;
   if (first == self && crash_state.crashed != nullptr) ::SetEvent(crash_state.crashed);
   WaitForReport();
-  EndProcess(crash_state.code.load());
+  const DWORD first_code = crash_state.code.load();
+  EndProcess(first_code != 0 ? first_code : code);
 }
 
 // On the crashing thread, with possibly little stack and the heap or a
@@ -94,7 +96,7 @@ void ClaimCrash() {
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) noexcept {
-  ClaimCrash();
+  ClaimCrash(pointers->ExceptionRecord->ExceptionCode);
   ReportClaimedCrash(pointers);
 }
 
@@ -115,24 +117,24 @@ void NoteTerminateReason() noexcept {
 }
 
 void OnTerminate() noexcept {
-  ClaimCrash();
+  ClaimCrash(kTerminateCrashCode);
   NoteTerminateReason();
   ReportClaimedCrash(kTerminateCrashCode);
 }
 
 void OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
                         uintptr_t) noexcept {
-  ClaimCrash();
+  ClaimCrash(kInvalidParameterCrashCode);
   ReportClaimedCrash(kInvalidParameterCrashCode);
 }
 
 void OnPureVirtualCall() noexcept {
-  ClaimCrash();
+  ClaimCrash(kPureVirtualCallCrashCode);
   ReportClaimedCrash(kPureVirtualCallCrashCode);
 }
 
 void OnAbortSignal(int) noexcept {
-  ClaimCrash();
+  ClaimCrash(kAbortCrashCode);
   ReportClaimedCrash(kAbortCrashCode);
 }
 
