@@ -90,6 +90,12 @@ struct LocalMemoryTraits : NullMeansNone<T*> {
 template <typename T>
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
 
+// A view of a file mapping (MapViewOfFile).
+struct MappedViewTraits : NullMeansNone<void*> {
+  void Close(void* view) const { ::UnmapViewOfFile(view); }
+};
+using UniqueMappedView = UniqueResource<MappedViewTraits>;
+
 }  // namespace velqa::base
 
 #endif  // VELQA_BASE_WIN_RESOURCES_WIN_H_

@@ -4,6 +4,7 @@
 
 #include "base/utf8_path.h"
 #include "logging/executable_directory.h"
+#include "logging/log_format.h"
 
 namespace velqa::logging {
 
@@ -15,6 +16,11 @@ std::filesystem::path LogDirectory() {
   const std::string install_directory = ExecutableDirectory();
   if (install_directory.empty()) return {};
   return LogDirectoryBeside(install_directory);
+}
+
+std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
+                                     std::chrono::system_clock::time_point time) {
+  return log_directory / ("velqa_" + FormatLocalTime(time, "%Y%m%d") + ".log");
 }
 
 }  // namespace velqa::logging

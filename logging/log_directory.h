@@ -3,6 +3,7 @@
 #ifndef VELQA_LOGGING_LOG_DIRECTORY_H_
 #define VELQA_LOGGING_LOG_DIRECTORY_H_
 
+#include <chrono>
 #include <filesystem>
 #include <string_view>
 
@@ -16,6 +17,12 @@ std::filesystem::path LogDirectoryBeside(std::string_view install_directory);
 // The log directory beside the running executable, or an empty path when the
 // executable's directory is unknown. Any thread.
 std::filesystem::path LogDirectory();
+
+// The day's log file in `log_directory` for the local date of `time`:
+// velqa_YYYYMMDD.log. Throws std::runtime_error when the time has no local
+// representation.
+std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
+                                     std::chrono::system_clock::time_point time);
 
 }  // namespace velqa::logging
 

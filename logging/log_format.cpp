@@ -81,4 +81,15 @@ std::string FormatLocalTime(std::chrono::system_clock::time_point time, const ch
   return std::string(text, length);
 }
 
+std::string FormatRecordTime(std::chrono::system_clock::time_point time) {
+  const auto [seconds, millis] = SplitMillis(time);
+  std::string text =
+      FormatLocalTime(std::chrono::system_clock::from_time_t(seconds), "%Y-%m-%d %H:%M:%S");
+  text += '.';
+  text += static_cast<char>('0' + millis / 100);
+  text += static_cast<char>('0' + millis / 10 % 10);
+  text += static_cast<char>('0' + millis % 10);
+  return text;
+}
+
 }  // namespace velqa::logging

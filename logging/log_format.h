@@ -27,6 +27,10 @@ std::string FormatLogEntry(LogLevel level, std::string_view message, std::string
 // std::runtime_error when the time has no local representation.
 std::string FormatLocalTime(std::chrono::system_clock::time_point time, const char* format);
 
+// "YYYY-MM-DD HH:MM:SS.mmm", the local time a record carries; throws as
+// FormatLocalTime does.
+std::string FormatRecordTime(std::chrono::system_clock::time_point time);
+
 // Splits a reading into whole seconds since the epoch and the milliseconds
 // within that second (0..999), both rounded towards the past.
 struct SecondsAndMillis {

@@ -105,8 +105,7 @@ bool NativeLogger::Initialize() {
     // Whatever else sits at that path is left alone; a file there makes the open fail.
     if (!fs::exists(log_directory)) fs::create_directories(log_directory);
 
-    const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
-    const fs::path file_path = log_directory / ("velqa_" + date + ".log");
+    const fs::path file_path = velqa::logging::DayLogFilePath(log_directory, Now());
     log_file_path_ = velqa::base::Utf8FromPath(file_path);
     day_schedule_->Opened(date);
 

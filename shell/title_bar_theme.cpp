@@ -28,7 +28,9 @@ void SetDarkTitleBar(HWND window, bool dark) {
   set_attribute(window, kImmersiveDarkModeAttribute, &value, sizeof(value));
 }
 
-void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter, const wchar_t* subkey) {
+bool ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter, const wchar_t* subkey) {
   const std::optional<bool> dark = ReadDarkTitleBarPreference(HKEY_CURRENT_USER, subkey);
-  if (dark.has_value()) setter(window, *dark);
+  if (!dark.has_value()) return false;
+  setter(window, *dark);
+  return true;
 }

@@ -27,8 +27,8 @@ using DarkTitleBarSetter = void (*)(HWND window, bool dark);
 void SetDarkTitleBar(HWND window, bool dark);
 
 // Reads the preference (from HKCU\`subkey`) and, when there is one, hands it
-// to `setter`.
-void ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter = &SetDarkTitleBar,
+// to `setter` and returns true.
+bool ApplyTitleBarTheme(HWND window, DarkTitleBarSetter setter = &SetDarkTitleBar,
                         const wchar_t* subkey = kPersonalizeSubkey);
 
 #endif  // VELQA_SHELL_TITLE_BAR_THEME_H_

@@ -35,10 +35,44 @@ HICON LoadApplicationIcon() {
 
 // The icon's image made for the small size (16 px at 100 %). LoadIconW would
 // give the 32 px image, which the caption and the tray scale down blurrily.
-HICON LoadSmallApplicationIcon() {
-  return static_cast<HICON>(::LoadImageW(
-      ::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON,
-      ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+HICON LoadSmallApplicationIcon(int width, int height) {
+  return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                         MAKEINTRESOURCEW(IDI_APP_ICON), IMAGE_ICON, width,
+                                         height, LR_DEFAULTCOLOR));
+}
+
+// The small icon's size on a monitor of `dpi`. GetSystemMetrics answers for
+// the system's DPI only; GetSystemMetricsForDpi (Windows 10 1607 and later)
+// is looked up at run time, and older systems get the system's size.
+SIZE SmallIconSizeForDpi(UINT dpi) {
+  using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+  static const auto metrics_for_dpi = reinterpret_cast<GetSystemMetricsForDpiFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"),
+                                               "GetSystemMetricsForDpi")));
+  if (metrics_for_dpi == nullptr) {
+    return SIZE{::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON)};
+  }
+  return SIZE{metrics_for_dpi(SM_CXSMICON, dpi), metrics_for_dpi(SM_CYSMICON, dpi)};
+}
+
+// Windows 10 (builds before 22000) draws a changed caption colour only when
+// the window's activation changes next.
+bool CaptionWaitsForActivation() {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const auto get_version = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (get_version == nullptr || get_version(&version) != 0) return false;
+  return version.dwMajorVersion == 10 && version.dwBuildNumber < 22000;
+}
+
+// Redraws the caption by toggling the activation it shows, ending where it
+// was.
+void RepaintFrame(HWND hwnd) {
+  const bool active = ::GetActiveWindow() == hwnd;
+  ::SendMessageW(hwnd, WM_NCACTIVATE, active ? FALSE : TRUE, 0);
+  ::SendMessageW(hwnd, WM_NCACTIVATE, active ? TRUE : FALSE, 0);
 }
 
 void RegisterWindowClassOnce(WNDPROC window_proc) {
@@ -91,7 +125,7 @@ ScaledGeometry ScaleForDpi(Point origin, Size size, UINT dpi) {
 
 WindowSystem WindowSystem::Default() {
   return WindowSystem{&FlutterDesktopGetDpiForMonitor, &SetDarkTitleBar, kPersonalizeSubkey,
-                      &OpenFolderInShell};
+                      &OpenFolderInShell, CaptionWaitsForActivation()};
 }
 
 Win32Window::Win32Window() : Win32Window(WindowSystem::Default()) {}
@@ -108,7 +142,8 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
   RegisterWindowClassOnce(&Win32Window::WindowProc);
 
   HMONITOR monitor = ::MonitorFromPoint(POINT{origin.x, origin.y}, MONITOR_DEFAULTTONEAREST);
-  const ScaledGeometry geometry = ScaleForDpi(origin, size, system_.dpi_for_monitor(monitor));
+  const UINT dpi = system_.dpi_for_monitor(monitor);
+  const ScaledGeometry geometry = ScaleForDpi(origin, size, dpi);
   // A caption and a close button only: no sizing border, no minimise or
   // maximise box. Created hidden; Show makes it visible.
   HWND window = ::CreateWindowExW(0, kWindowClassName, title.c_str(), WS_CAPTION | WS_SYSMENU,
@@ -118,9 +153,11 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin, const S
 
   ApplyTheme(window);
 
-  if (!small_icon_) small_icon_.Reset(LoadSmallApplicationIcon());
-  if (small_icon_) {
-    ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
+  SetCaptionIcon(window, dpi);
+  // The tray's icon is drawn at the system's size, whatever the window's monitor.
+  if (!small_icon_) {
+    small_icon_.Reset(LoadSmallApplicationIcon(::GetSystemMetrics(SM_CXSMICON),
+                                               ::GetSystemMetrics(SM_CYSMICON)));
   }
 
   // An elevated process does not receive the shell's restart broadcast
@@ -179,7 +216,19 @@ void Win32Window::RemoveTrayIcon() {
 }
 
 void Win32Window::ApplyTheme(HWND hwnd) const {
-  ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar, system_.app_mode_subkey);
+  if (ApplyTitleBarTheme(hwnd, system_.set_dark_title_bar, system_.app_mode_subkey) &&
+      system_.caption_waits_for_activation && ::IsWindowVisible(hwnd)) {
+    RepaintFrame(hwnd);
+  }
+}
+
+void Win32Window::SetCaptionIcon(HWND hwnd, UINT dpi) {
+  const SIZE size = SmallIconSizeForDpi(dpi);
+  velqa::base::UniqueIcon icon(LoadSmallApplicationIcon(size.cx, size.cy));
+  if (!icon) return;
+  ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon.get()));
+  // The window no longer draws the old one.
+  caption_icon_ = std::move(icon);
 }
 
 bool Win32Window::AddTrayIcon() {
@@ -228,9 +277,12 @@ LRESULT Win32Window::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARA
       KeepOuterSize(hwnd, reinterpret_cast<MINMAXINFO*>(lparam));
       return 0;
     case WM_COMMAND:
-      if (RunTrayCommand(LOWORD(wparam))) return 0;
+      // Only a menu's command (no notification code, no control): a child
+      // control's notification may carry the same number.
+      if (HIWORD(wparam) == 0 && lparam == 0 && RunTrayCommand(LOWORD(wparam))) return 0;
       break;
     case WM_DPICHANGED:
+      SetCaptionIcon(hwnd, HIWORD(wparam));
       MoveToSuggestedRect(hwnd, *reinterpret_cast<const RECT*>(lparam));
       return 0;
     case WM_DWMCOLORIZATIONCOLORCHANGED:

@@ -64,8 +64,12 @@ struct WindowSystem {
   const wchar_t* app_mode_subkey;
   // Shows a folder in the file manager (the tray's log-folder command).
   FolderOpener open_folder;
-  // The engine's DPI query, DwmSetWindowAttribute, the user's setting and
-  // ShellExecuteW.
+  // The window manager redraws a changed caption colour only when the
+  // window's activation changes (Windows 10 before build 22000), so the
+  // frame is repainted after a change of a visible window's theme.
+  bool caption_waits_for_activation;
+  // The engine's DPI query, DwmSetWindowAttribute, the user's setting,
+  // ShellExecuteW and the running system's version.
   static WindowSystem Default();
 };
 
@@ -120,6 +124,8 @@ class Win32Window {
   // Registers the icon with the shell; true when it is there afterwards.
   bool AddTrayIcon();
   void ApplyTheme(HWND hwnd) const;
+  // Shows the application icon's small image made for `dpi` in the caption.
+  void SetCaptionIcon(HWND hwnd, UINT dpi);
   void ShowTrayMenu();
   void OnTrayEvent(UINT mouse_message);
   // The steps of HandleMessage that take more than a line.
@@ -141,9 +147,12 @@ class Win32Window {
   // During a DPI change the window takes the size the system suggests; the
   // fixed-size rule would otherwise keep the old one.
   std::optional<SIZE> dpi_change_size_;
-  // The application icon's small image, drawn in the caption and the tray;
-  // loaded by the first Create and kept until the window object goes.
+  // The application icon's small image at the system's size, drawn in the
+  // tray; loaded by the first Create and kept until the window object goes.
   velqa::base::UniqueIcon small_icon_;
+  // Its small image at the window's DPI, drawn in the caption; replaced when
+  // the window moves to a monitor of another DPI.
+  velqa::base::UniqueIcon caption_icon_;
   WindowSystem system_;
 };
 

@@ -74,7 +74,10 @@ bool IsSingBoxImage(const std::wstring& file_name) {
 }
 
 bool IsApplicationImage(const std::wstring& file_name) {
-  return EqualIgnoringCase(file_name, L"velqa_assistant.exe");
+  // The crash watcher ends with its copy, a moment after it; until then its
+  // executable cannot be replaced.
+  return EqualIgnoringCase(file_name, L"velqa_assistant.exe") ||
+         EqualIgnoringCase(file_name, L"velqa_crash_watcher.exe");
 }
 
 std::optional<std::wstring> ProcessImagePath(DWORD pid) {

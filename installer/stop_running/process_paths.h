@@ -28,7 +28,8 @@ std::wstring FileName(const std::wstring& path);
 // A proxy child the application starts: sing-box-<anything>.exe, any case.
 bool IsSingBoxImage(const std::wstring& file_name);
 
-// The application's own executable, any case.
+// The application's own executables (velqa_assistant.exe and its crash
+// watcher), any case.
 bool IsApplicationImage(const std::wstring& file_name);
 
 // The full, normalised image path of a process, or nothing when the process

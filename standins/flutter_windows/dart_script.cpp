@@ -35,7 +35,9 @@ constexpr std::pair<std::string_view, CrashKind> kCrashNames[] = {
     {"access-violation", CrashKind::kAccessViolation},
     {"stack-overflow", CrashKind::kStackOverflow},
     {"illegal-instruction", CrashKind::kIllegalInstruction},
-    {"terminate", CrashKind::kTerminate}};
+    {"terminate", CrashKind::kTerminate},
+    {"heap-locked", CrashKind::kHeapLocked},
+    {"stdout-locked", CrashKind::kStdoutLocked}};
 
 }  // namespace
 

@@ -10,7 +10,13 @@
 //   close                a close request to the top-level window
 //   crash KIND [worker]  crashes the host process, on the platform thread or
 //                        on a new thread: KIND is access-violation,
-//                        stack-overflow, illegal-instruction or terminate
+//                        stack-overflow, illegal-instruction, terminate, or
+//                        one that faults holding a lock every thread of the
+//                        process may need: heap-locked (an access violation
+//                        while the crashing thread holds the lock of the
+//                        process heap and of the C runtime's heap, HeapLock),
+//                        stdout-locked (an access violation while it holds
+//                        the C runtime's lock of stdout, _lock_file)
 #ifndef VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_
 #define VELQA_STANDINS_FLUTTER_WINDOWS_DART_SCRIPT_H_
 
@@ -23,7 +29,14 @@
 namespace velqa::standin {
 
 // The ways the scripted Dart side can crash the host process.
-enum class CrashKind { kAccessViolation, kStackOverflow, kIllegalInstruction, kTerminate };
+enum class CrashKind {
+  kAccessViolation,
+  kStackOverflow,
+  kIllegalInstruction,
+  kTerminate,
+  kHeapLocked,
+  kStdoutLocked
+};
 
 struct ScriptStep {
   enum class Kind { kSend, kSleep, kExit, kClose, kCrash };

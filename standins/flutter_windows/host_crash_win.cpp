@@ -1,7 +1,10 @@
 #include "standins/flutter_windows/host_crash_win.h"
 
 #include <windows.h>
+// After windows.h: _get_heap_handle.
+#include <malloc.h>
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -18,6 +21,20 @@ int Recurse(int depth) {
   frame[0] = static_cast<char>(depth);
   if (!keep_recursing) return frame[0];
   return Recurse(depth + 1) + frame[0];
+}
+
+// Takes the lock the C runtime's own output functions take for stdout, and
+// keeps it. The runtime's export is called: mingw's static _lock_file picks
+// the stream's lock by a table offset that Wine's runtime does not share.
+void LockStdout() {
+  using LockFileFn = void(__cdecl*)(FILE*);
+  const auto lock_file = reinterpret_cast<LockFileFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"msvcrt.dll"), "_lock_file")));
+  if (lock_file != nullptr) {
+    lock_file(stdout);
+  } else {
+    _lock_file(stdout);
+  }
 }
 
 void ExecuteIllegalInstruction() {
@@ -42,6 +59,19 @@ void Crash(CrashKind kind) {
       break;
     case CrashKind::kTerminate:
       std::terminate();
+    case CrashKind::kHeapLocked:
+      // Never unlocked: the fault leaves them taken, as a crash inside the
+      // heap's own code does.
+      ::HeapLock(::GetProcessHeap());
+      if (reinterpret_cast<HANDLE>(_get_heap_handle()) != ::GetProcessHeap()) {
+        ::HeapLock(reinterpret_cast<HANDLE>(_get_heap_handle()));
+      }
+      *null_target = 1;
+      break;
+    case CrashKind::kStdoutLocked:
+      LockStdout();
+      *null_target = 1;
+      break;
   }
 }
 

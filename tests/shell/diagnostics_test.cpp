@@ -16,6 +16,7 @@
 #include "base/win_resources_win.h"
 #include "logging/log_directory.h"
 #include "shell/crash_dump_win.h"
+#include "shell/crash_watcher/crash_report_win.h"
 #include "shell/win32_window.h"
 #include "tests/shell/fake_embedding.h"
 #include "tests/support/minidump_reader.h"
@@ -140,8 +141,8 @@ struct OwnRuntimeCrash {
 class OwnRuntimeCrashTest : public ::testing::TestWithParam<OwnRuntimeCrash> {};
 
 // The handlers of the executable's own runtime, which the stand-in engine
-// cannot reach: a copy of the probe runs in a directory of its own, so its
-// log and dump are the only ones there.
+// cannot reach: a copy of the probe, with the crash watcher beside it, runs
+// in a directory of its own, so its log and dump are the only ones there.
 TEST_P(OwnRuntimeCrashTest, WritesTheDumpAndTheRecordAndExitsWithTheCode) {
   wchar_t self[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -149,8 +150,10 @@ TEST_P(OwnRuntimeCrashTest, WritesTheDumpAndTheRecordAndExitsWithTheCode) {
       fs::temp_directory_path() / ("velqa_probe_" + std::to_string(::GetCurrentProcessId()));
   fs::create_directories(directory);
   const fs::path probe = directory / "crash_probe.exe";
-  fs::copy_file(fs::path(self).parent_path() / "crash_probe.exe", probe,
-                fs::copy_options::overwrite_existing);
+  for (const wchar_t* name : {L"crash_probe.exe", velqa::shell::kCrashWatcherFileName}) {
+    fs::copy_file(fs::path(self).parent_path() / name, directory / name,
+                  fs::copy_options::overwrite_existing);
+  }
 
   std::wstring command = L"\"" + probe.wstring() + L"\" " + GetParam().kind;
   STARTUPINFOW startup{};

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -234,6 +235,32 @@ TEST_F(Win32WindowTest, ExitCommandRemovesTheIconAndPostsQuitOnlyWhenAsked) {
   EXPECT_TRUE(::IsWindow(hwnd));
 }
 
+int folders_opened = 0;
+bool CountOpenedFolder(const std::filesystem::path&) { return ++folders_opened, true; }
+
+TEST_F(Win32WindowTest, ANotificationOrAcceleratorWithATrayCommandsNumberDoesNothing) {
+  WindowSystem system = TestSystem();
+  system.open_folder = &CountOpenedFolder;
+  folders_opened = 0;
+  Win32Window window(system);
+  window.SetQuitOnExit(true);
+  ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
+  HWND hwnd = window.GetHandle();
+  const velqa::base::UniqueWindow button(::CreateWindowExW(
+      0, L"BUTTON", L"x", WS_CHILD, 0, 0, 10, 10, hwnd,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTrayExitCommand)), nullptr, nullptr));
+  ASSERT_TRUE(button);
+
+  for (const UINT command : {kTrayExitCommand, kTrayOpenLogFolderCommand}) {
+    ::SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button.get()));
+    ::SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(command, 1), 0);  // an accelerator
+  }
+  EXPECT_TRUE(ShellHasIcon(hwnd));
+  EXPECT_EQ(TakeQuitMessage(), std::nullopt);
+  EXPECT_EQ(folders_opened, 0);
+}
+
 TEST_F(Win32WindowTest, TheIconComesBackWhenTheShellRestarts) {
   Win32Window window(TestSystem());
   ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
@@ -336,6 +363,22 @@ TEST_F(Win32WindowTest, TheCaptionShowsTheIconsOwnSmallImage) {
   EXPECT_EQ(size.cy, ::GetSystemMetrics(SM_CYSMICON));
 }
 
+TEST_F(Win32WindowTest, TheCaptionIconIsMadeForTheMonitorsDpiAndFollowsADpiChange) {
+  SetFakeMonitorDpi(144);
+  Win32Window window(TestSystem());
+  ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
+  HWND hwnd = window.GetHandle();
+  const auto caption_icon_width = [&] {
+    const auto icon = reinterpret_cast<HICON>(::SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
+    return icon != nullptr ? IconSize(icon).cx : 0;
+  };
+  EXPECT_EQ(caption_icon_width(), 24);
+
+  RECT suggested{0, 0, 840, 1536};
+  ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(caption_icon_width(), 32);
+}
+
 // The title bar follows AppsUseLightTheme, here in a key of the test's own.
 class TitleBarThemeTest : public Win32WindowTest {
  protected:
@@ -383,6 +426,42 @@ TEST_F(TitleBarThemeTest, FollowsASwitchOfTheAppModeAnnouncedAsASettingChange) {
 
   ::SendMessageW(hwnd, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
   EXPECT_EQ(dark_title_bar_calls, (std::vector<bool>{false, true}));
+}
+
+// A window that notes the activation its caption is told to show.
+class CaptionActivationLog : public Win32Window {
+ public:
+  using Win32Window::Win32Window;
+  std::vector<WPARAM> shown;
+
+ protected:
+  LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) override {
+    if (message == WM_NCACTIVATE) shown.push_back(wparam);
+    return Win32Window::HandleMessage(hwnd, message, wparam, lparam);
+  }
+};
+
+TEST_F(TitleBarThemeTest, AVisibleFrameIsRepaintedAfterAThemeChangeWhereTheCaptionWaits) {
+  SetLightTheme(0);
+  for (const bool waits : {true, false}) {
+    WindowSystem system = System();
+    system.caption_waits_for_activation = waits;
+    CaptionActivationLog window(system);
+    ASSERT_TRUE(window.Create(kTestTitle, Point{10, 10}, Size{420, 768}));
+    EXPECT_TRUE(window.shown.empty()) << "hidden at creation: nothing to repaint";
+    window.Show();
+    PumpPendingMessages();
+    window.shown.clear();
+
+    ::SendMessageW(window.GetHandle(), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0);
+    if (waits) {
+      // Toggled, and left showing the activation the window has.
+      const WPARAM active = ::GetActiveWindow() == window.GetHandle() ? TRUE : FALSE;
+      EXPECT_EQ(window.shown, (std::vector<WPARAM>{!active, active}));
+    } else {
+      EXPECT_TRUE(window.shown.empty());
+    }
+  }
 }
 
 }  // namespace
