@@ -2,6 +2,7 @@
 // second start_vpn, a start whose monitor cannot run, the manager's end), each
 // with its own records, and the two callers that belong to start_vpn.
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "vpn/vpn_limits.h"
@@ -55,7 +56,9 @@ void VpnManager::EndRunningChildBeforeStart() {
   restart.exited = "Previous sing-box process terminated";
   restart.timed_out = "Previous sing-box process termination timeout";
   restart.report_terminate_failure = true;
+  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
   if (!EndOwnChild(restart)) return;
+  if (end) events_.Send(std::move(*end));
   LogRecord("Previous sing-box process handles and Job Object closed");
   StopLogMonitor();
 }
