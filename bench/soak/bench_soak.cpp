@@ -9,8 +9,10 @@
 // Usage: bench_soak [CYCLES [FULL_EVERY]] (default 1000 cycles, every 10th
 // full). A --benchmark_min_time below 0.1 (the release check) runs a short
 // soak. Prints "figure soak handles_delta N", "figure soak threads_delta N",
-// "figure soak memory_delta_kib N", "figure soak cycles N" and
-// "figure soak full_cycles N"; exits with 1 when an answer, an event or a
+// "figure soak memory_delta_kib N", "figure soak cycles N",
+// "figure soak full_cycles N" and, measured after the cycles, the time from a
+// child's end by itself to its "exited" event on the platform thread
+// ("figure soak exit_event_latency_ms"); exits with 1 when an answer, an event or a
 // counter is wrong or a sing-box is left running.
 #include <algorithm>
 #include <atomic>
@@ -31,10 +33,12 @@
 #include "channel/binary_messenger.h"
 #include "channel/standard_method_codec.h"
 #include "tests/support/build_layout.h"
+#include "tests/support/process_probe.h"
 #include "tests/support/scoped_process_os.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/standin_config.h"
 #include "tests/support/vpn_answer.h"
+#include "tests/support/vpn_manager_test_peer.h"
 #include "vpn/vpn_events.h"
 #include "vpn/vpn_manager.h"
 
@@ -82,6 +86,8 @@ class Soak {
         "crashing.json",
         vpn_test::StandinConfig(R"({"stdout": "crashing\n", "exit_after_ms": 50, "exit_code": 3})"));
     parent_ = scratch_.Write("parent.json", vpn_test::StandinConfig(R"({"spawn_child": true})"));
+    late_exit_ = scratch_.Write(
+        "late_exit.json", vpn_test::StandinConfig(R"({"exit_after_ms": 1100, "exit_code": 5})"));
     missing_ = velqa::base::Utf8FromPath(scratch_.path() / "missing.json");
     manager_ = std::make_unique<VpnManager>(os_);
     manager_->RegisterEventChannel(&events_, [this] { woken_.store(true); });
@@ -99,7 +105,7 @@ class Soak {
         default: return StartStop(parent_);
       }
     }
-    switch (i % 4) {
+    switch (fast_++ % 4) {
       case 0: return Expect(vpn_test::StartVpn(*manager_, crashing_), "PROCESS_TERMINATED_IMMEDIATELY", "crash loop");
       case 1: return Expect(vpn_test::StartVpn(*manager_, missing_), "CONFIG_NOT_FOUND", "missing configuration");
       case 2: return ExpectValue(Call("get_vpn_status"), EncodableValue(false), "status");
@@ -107,12 +113,37 @@ class Soak {
     }
   }
 
+  // How long after a child's end by itself its "exited" event goes out on
+  // this thread (the platform thread's part, as the window does it, counts).
+  // Nullopt when the child did not start, end or get its event.
+  std::optional<double> ExitEventLatencyMs() {
+    if (!Start(late_exit_)) return std::nullopt;
+    const std::uint32_t pid = VpnManagerTestPeer(*manager_).process_id();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (velqa::testing::IsProcessAlive(pid)) {
+      if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto ended = std::chrono::steady_clock::now();
+    const long exited_before = events_.exited;
+    while (events_.exited == exited_before) {
+      if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      Deliver();
+    }
+    const auto told = std::chrono::steady_clock::now();
+    ++expected_exits_;
+    if (!ExpectNull(Call("stop_vpn"), "stop_vpn")) return std::nullopt;
+    return std::chrono::duration<double, std::milli>(told - ended).count();
+  }
+
   // The events heard match the cycles: each start a "started", each end
-  // the host caused a "stopped", nothing else.
+  // the host caused a "stopped", each end by itself an "exited", nothing else.
   bool EventsAsExpected() {
     Deliver();
-    if (events_.started == expected_starts_ && events_.stopped == expected_starts_ &&
-        events_.exited == 0 && events_.wrong == 0) {
+    if (events_.started == expected_starts_ &&
+        events_.stopped == expected_starts_ - expected_exits_ &&
+        events_.exited == expected_exits_ && events_.wrong == 0) {
       return true;
     }
     std::fprintf(stderr, "soak: events started %ld stopped %ld exited %ld wrong %ld, expected %ld starts\n",
@@ -173,13 +204,15 @@ class Soak {
 
   vpn_test::ScopedProcessOs os_;
   vpn_test::ScratchDir scratch_{"velqa soak"};
-  std::string healthy_, crashing_, parent_, missing_;
+  std::string healthy_, crashing_, parent_, missing_, late_exit_;
   EventCounter events_;
   std::atomic<bool> woken_{false};
   std::unique_ptr<VpnManager> manager_;
   std::optional<EncodableValue> wintun_;
   long expected_starts_ = 0;
+  long expected_exits_ = 0;
   long full_ = 0;
+  long fast_ = 0;  // fast cycles so far: their kinds take turns
 };
 
 void PrintCounts(const char* when, long cycle, const ProcessCounts& c) {
@@ -277,6 +310,7 @@ int main(int argc, char** argv) {
   std::optional<ProcessCounts> after;
   long full = 0;
   long ran = 0;
+  std::vector<double> latencies;
   {
     Soak soak;
     // One of each kind first: what the process sets up once (the logger,
@@ -298,10 +332,24 @@ int main(int argc, char** argv) {
         if (const auto now = velqa_bench::CountProcess()) PrintCounts("at", i + 1, *now);
       }
     }
-    ok = ok && soak.EventsAsExpected();
     full = soak.full() - 3;  // the warm-up's
     after = velqa_bench::CountProcess();
     if (after) PrintCounts("after", ran, *after);
+    // Outside the counted cycles: each costs more than a second.
+    for (int round = 0; round < 5 && ok; ++round) {
+      std::optional<double> latency;
+      {
+        velqa_bench::QuietStdout quiet;
+        latency = soak.ExitEventLatencyMs();
+      }
+      if (!latency) {
+        std::fprintf(stderr, "soak: a child's end was not told\n");
+        ok = false;
+      } else {
+        latencies.push_back(*latency);
+      }
+    }
+    ok = ok && soak.EventsAsExpected();
     velqa_bench::QuietStdout quiet;
     soak.End();
   }
@@ -323,6 +371,11 @@ int main(int argc, char** argv) {
   std::printf("figure soak threads_delta %lld\n", static_cast<long long>(after->threads - before->threads));
   std::printf("figure soak memory_delta_kib %lld\n",
               static_cast<long long>(after->private_kib - before->private_kib));
-  std::printf("soak targets: handles 0, threads 0, memory under 1024 KiB\n");
+  if (!latencies.empty()) {
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("figure soak exit_event_latency_ms %.1f ms (median of %zu; worst %.1f)\n",
+                latencies[latencies.size() / 2], latencies.size(), latencies.back());
+  }
+  std::printf("soak targets: handles 0, threads 0, memory under 1024 KiB, exit event within 200 ms\n");
   return ok ? 0 : 1;
 }
