@@ -320,6 +320,7 @@ int main(int argc, char** argv) {
       for (long i = 0; i < 3 * full_every && ok; ++i) ok = soak.Cycle(i, full_every);
     }
     before = velqa_bench::CountProcess();
+    const std::vector<std::string> handles_before = velqa_bench::DescribeHandles();
     if (before) PrintCounts("before", 0, *before);
     const long checkpoint = std::max(1L, cycles / 4);
     for (long i = 0; i < cycles && ok; ++i) {
@@ -335,6 +336,11 @@ int main(int argc, char** argv) {
     full = soak.full() - 3;  // the warm-up's
     after = velqa_bench::CountProcess();
     if (after) PrintCounts("after", ran, *after);
+    for (const std::string& handle : velqa_bench::DescribeHandles()) {
+      if (std::find(handles_before.begin(), handles_before.end(), handle) == handles_before.end()) {
+        std::printf("soak handle opened during the cycles and still open: %s\n", handle.c_str());
+      }
+    }
     // Outside the counted cycles: each costs more than a second.
     for (int round = 0; round < 5 && ok; ++round) {
       std::optional<double> latency;

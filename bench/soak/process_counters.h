@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace velqa_bench {
 
@@ -26,6 +28,11 @@ struct ProcessCounts {
 // Private memory: Linux, RssAnon of /proc/self/status; Windows, PagefileUsage
 // (PrivateUsage is 0 under Wine).
 std::optional<ProcessCounts> CountProcess();
+
+// The process's open handles, each described by its value and what it is
+// (Linux: the descriptor's target; Windows: the object's type), to tell what
+// a count that grew is made of.
+std::vector<std::string> DescribeHandles();
 
 // Holds `handles` open handles (descriptors) until destroyed.
 class OpenHandles {

@@ -42,6 +42,17 @@ std::optional<ProcessCounts> CountProcess() {
   return counts;
 }
 
+std::vector<std::string> DescribeHandles() {
+  std::vector<std::string> handles;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code link_error;
+    handles.push_back(entry.path().filename().string() + " " +
+                      std::filesystem::read_symlink(entry.path(), link_error).string());
+  }
+  return handles;
+}
+
 struct OpenHandles::Held {
   std::vector<velqa::base::UniqueFd> fds;
 };

@@ -36,7 +36,8 @@ constexpr ULONG kSystemHandleInformation = 16;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 
-std::optional<std::int64_t> CountHandles() {
+// This process's entries of the system handle table.
+std::optional<std::vector<HandleEntry>> OwnHandles() {
   static const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   if (query == nullptr) return std::nullopt;
@@ -54,11 +55,42 @@ std::optional<std::int64_t> CountHandles() {
   }
   const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
   const USHORT own = static_cast<USHORT>(::GetCurrentProcessId());
-  std::int64_t handles = 0;
+  std::vector<HandleEntry> handles;
   for (ULONG i = 0; i < table->count; ++i) {
-    if (table->entries[i].process_id == own) ++handles;
+    if (table->entries[i].process_id == own) handles.push_back(table->entries[i]);
   }
   return handles;
+}
+
+std::optional<std::int64_t> CountHandles() {
+  const auto handles = OwnHandles();
+  if (!handles) return std::nullopt;
+  return static_cast<std::int64_t>(handles->size());
+}
+
+// The name of a handle's object type (NtQueryObject, ObjectTypeInformation):
+// a counted UTF-16 string at the start of the answer.
+std::string TypeName(USHORT value) {
+  using QueryObject = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  static const auto query = reinterpret_cast<QueryObject>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  struct CountedText {
+    USHORT length;
+    USHORT maximum;
+    PWSTR text;
+  };
+  alignas(8) unsigned char buffer[1024] = {};
+  if (query == nullptr ||
+      query(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)), 2, buffer, sizeof(buffer),
+            nullptr) < 0) {
+    return "?";
+  }
+  const auto* name = reinterpret_cast<const CountedText*>(buffer);
+  std::string text;
+  for (USHORT i = 0; i < name->length / 2 && name->text != nullptr; ++i) {
+    text += static_cast<char>(name->text[i] < 128 ? name->text[i] : '?');
+  }
+  return text;
 }
 
 std::optional<std::int64_t> CountThreads() {
@@ -84,6 +116,17 @@ std::optional<ProcessCounts> CountProcess() {
   const std::optional<std::int64_t> threads = CountThreads();
   if (!handles || !threads) return std::nullopt;
   return ProcessCounts{*handles, *threads, static_cast<std::int64_t>(memory.PagefileUsage / 1024)};
+}
+
+std::vector<std::string> DescribeHandles() {
+  std::vector<std::string> described;
+  if (const auto handles = OwnHandles()) {
+    for (const HandleEntry& entry : *handles) {
+      described.push_back(std::to_string(entry.value) + " " + TypeName(entry.value) + " access " +
+                          std::to_string(entry.granted_access));
+    }
+  }
+  return described;
 }
 
 struct OpenHandles::Held {
