@@ -11,9 +11,12 @@
 // handler and operation below, and the destructor run on the platform thread
 // (the window message loop, on which the messenger delivers calls). The only
 // other thread is the output monitor (LogMonitorThread): it reads is_running_,
-// the process handle, output_read_pipe_ and stop_log_monitor_, and closes
-// output_write_pipe_ once at its start. Each handler answers its result
-// exactly once before it returns.
+// the process handle, output_read_pipe_ and stop_log_monitor_, closes
+// output_write_pipe_ once at its start, keeps the child's last output in
+// output_tail_ and queues the child's "exited" event, which the platform
+// thread sends in DeliverPendingEvents. RegisterEventChannel comes before
+// the first start_vpn. Each handler answers its result exactly once before it
+// returns.
 #ifndef VELQA_VPN_VPN_MANAGER_H_
 #define VELQA_VPN_VPN_MANAGER_H_
 
