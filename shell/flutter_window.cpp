@@ -42,7 +42,12 @@ void FlutterWindow::CreateVpnManager(flutter::BinaryMessenger* messenger) {
   try {
     vpn_manager_ = nullptr;
     vpn_manager_ = vpn_manager_factory_ ? vpn_manager_factory_() : std::make_unique<VpnManager>();
-    if (vpn_manager_) vpn_manager_->RegisterMethodChannelDirect(messenger);
+    if (vpn_manager_) {
+      vpn_manager_->RegisterMethodChannelDirect(messenger);
+      HWND window = GetHandle();
+      vpn_manager_->RegisterEventChannel(
+          messenger, [window] { ::PostMessageW(window, kVpnEventsMessage, 0, 0); });
+    }
   } catch (const std::exception& error) {
     vpn_manager_.reset();
     std::cout << "VPN管理器初始化失败: " << error.what() << std::endl;
@@ -62,6 +67,10 @@ LRESULT FlutterWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPA
     const std::optional<LRESULT> result =
         view_controller_->HandleTopLevelWindowProc(hwnd, message, wparam, lparam);
     if (result.has_value()) return *result;
+  }
+  if (message == kVpnEventsMessage) {
+    if (vpn_manager_) vpn_manager_->DeliverPendingEvents();
+    return 0;
   }
   if (message == WM_FONTCHANGE && view_controller_) view_controller_->engine()->ReloadSystemFonts();
   return Win32Window::HandleMessage(hwnd, message, wparam, lparam);

@@ -18,6 +18,10 @@
 
 class VpnManager;
 
+// Posted to the window by the VPN output monitor: events for the Dart side
+// wait to be sent on this thread, the only one on which the engine takes them.
+inline constexpr UINT kVpnEventsMessage = WM_APP + 1;
+
 class FlutterWindow : public Win32Window {
  public:
   // Makes the window's VpnManager; may throw, the window then runs without.

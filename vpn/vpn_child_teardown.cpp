@@ -2,6 +2,7 @@
 // second start_vpn, a start whose monitor cannot run, the manager's end), each
 // with its own records, and the two callers that belong to start_vpn.
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "vpn/vpn_limits.h"
@@ -69,16 +70,22 @@ VpnManager::StepOutcome VpnManager::EndRunningChildBeforeStart() {
   restart.report_terminate_failure = true;
   restart.kept_running = "Previous sing-box process (PID: " + pid +
                          ") cannot be ended; no second one is started";
+  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
   switch (EndOwnChild(restart)) {
     case ChildEnd::kNoChild:
       return std::nullopt;
-    case ChildEnd::kKeptRunning:
+    case ChildEnd::kKeptRunning: {
       // Two would compete for the same ports, and an orphan could not be
-      // stopped any more: the start fails, and stop_vpn can try again.
+      // stopped any more: the start fails, and stop_vpn can try again. The
+      // child is still the manager's, so its end is still to be told.
+      std::lock_guard<std::mutex> lock(process_mutex_);
+      child_end_told_ = false;
       return ProcessStartFailed();
+    }
     case ChildEnd::kEnded:
       break;
   }
+  if (end) events_.Send(std::move(*end));
   LogRecord("Previous sing-box process handles and Job Object closed");
   StopLogMonitor();
   return std::nullopt;

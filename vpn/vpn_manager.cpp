@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "channel/standard_method_codec.h"
@@ -22,7 +23,9 @@ VpnManager::VpnManager(vpn_os::VpnOs& os) : os_(os) {}
 
 VpnManager::~VpnManager() {
   StopLogMonitor();
+  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
   EndOwnChild(ChildTeardown{});
+  if (end) events_.Send(std::move(*end));
   UnloadWinTun();
   log_monitor_thread_.reset();
   channel_.reset();

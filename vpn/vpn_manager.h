@@ -11,14 +11,18 @@
 // handler and operation below, and the destructor run on the platform thread
 // (the window message loop, on which the messenger delivers calls). The only
 // other thread is the output monitor (LogMonitorThread): it reads is_running_,
-// the process handle, output_read_pipe_ and stop_log_monitor_, and closes
-// output_write_pipe_ once at its start. Each handler answers its result
-// exactly once before it returns.
+// the process handle, output_read_pipe_ and stop_log_monitor_, closes
+// output_write_pipe_ once at its start, keeps the child's last output in
+// output_tail_ and queues the child's "exited" event, which the platform
+// thread sends in DeliverPendingEvents. RegisterEventChannel comes before
+// the first start_vpn. Each handler answers its result exactly once before it
+// returns.
 #ifndef VELQA_VPN_VPN_MANAGER_H_
 #define VELQA_VPN_VPN_MANAGER_H_
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,6 +36,8 @@
 #include "channel/method_result.h"
 #include "vpn/os/os_owners.h"
 #include "vpn/os/vpn_os.h"
+#include "vpn/output_tail.h"
+#include "vpn/vpn_events.h"
 
 class VpnManager {
  public:
@@ -56,6 +62,14 @@ class VpnManager {
   // the standard method codec and routes every call to HandleMethodCall. A
   // second call replaces the channel and its handler.
   void RegisterMethodChannelDirect(flutter::BinaryMessenger* messenger);
+
+  // Creates the event channel "com.velqa.assistant/vpn_events" on
+  // `messenger` (see vpn_events.h); `wake` makes the platform thread call
+  // DeliverPendingEvents soon, from any thread, without blocking.
+  void RegisterEventChannel(flutter::BinaryMessenger* messenger, velqa::vpn::VpnEvents::Wake wake);
+  // Sends the events the output monitor queued for the Dart side; never
+  // throws (it runs from a window procedure).
+  void DeliverPendingEvents();
 
   // Dispatches on the exact method name; other names get NotImplemented.
   void HandleMethodCall(const MethodCall& call, ResultPtr result);
@@ -188,6 +202,19 @@ class VpnManager {
   // ends the own child so that the pipe breaks.
   void EndChildToBreakOutputPipe();
 
+  // --- Events for the Dart side (vpn_manager_events.cpp) ---
+  // A new child is about to start (platform thread, no monitor running):
+  // events still queued for the last one go out, and its end is untold.
+  void BeginChildEvents();
+  // The host is about to end its own child (platform thread): the event for
+  // that end, "exited" when the child has already ended by itself, "stopped"
+  // otherwise; nothing when no child runs or its end was told already.
+  std::optional<flutter::EncodableValue> TakeChildEndEvent();
+  // The monitor saw the child end by itself (monitor thread).
+  void ReportChildExit();
+  // Queues "exited" unless this child's end was told; process_mutex_ held.
+  void QueueChildExit(std::uint32_t exit_code);
+
   // One log record: Info with the tag "VpnManager".
   static void LogRecord(const std::string& message);
   // One console line: standard output, newline, flush.
@@ -216,6 +243,14 @@ class VpnManager {
   // early when a stop is requested.
   std::mutex process_mutex_;
   std::condition_variable log_monitor_wake_;
+
+  velqa::vpn::VpnEvents events_;
+  // The running child's last output, for its "exited" event; the monitor
+  // appends to it.
+  velqa::vpn::OutputTail output_tail_;
+  // The running child's end has been told to the Dart side (or was the end
+  // of a failed start, which its answer tells). Under process_mutex_.
+  bool child_end_told_ = false;
 };
 
 #endif  // VELQA_VPN_VPN_MANAGER_H_

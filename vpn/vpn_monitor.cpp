@@ -40,9 +40,11 @@ void VpnManager::RunLogMonitor() {
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
       output_log.Append(buffer, read.bytes);
+      output_tail_.Append(buffer, read.bytes);
     } else if (!read.cancelled && ChildEndedAfterIdleWait()) {
       output_log.Flush();
       LogRecord("sing-box process terminated, stopping log monitor");
+      ReportChildExit();
       break;
     }
     stop = stop_log_monitor_.load();

@@ -49,6 +49,8 @@ void VpnManager::HandleStartVpnMethod(const MethodCall& call, ResultPtr result) 
     result->Error(failure->code, failure->message);
   } else {
     result->Success();
+    // Ahead of anything the monitor has already queued about this child.
+    events_.SendAhead(velqa::vpn::VpnEvents::Started(process_info_.process_id));
   }
 }
 
@@ -61,6 +63,7 @@ VpnManager::StepOutcome VpnManager::StartSingBox(const MethodCall& call) {
   // exists, so no handle to it is overwritten and nothing is orphaned.
   if (StepOutcome failure = EndRunningChildBeforeStart()) return failure;
   if (StepOutcome failure = CreateJobAndPipe()) return failure;
+  BeginChildEvents();
   if (StepOutcome failure = LaunchChild(executable, config_path)) return failure;
   if (StepOutcome failure = CheckStability()) return failure;
   return HandOverToMonitor();

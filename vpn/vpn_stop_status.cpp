@@ -2,6 +2,7 @@
 // sing-box processes, and telling the Dart side whether sing-box runs.
 // Image names are compared exactly, letter case included.
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,7 +34,9 @@ void VpnManager::StopVpn(ResultPtr result) {
   stop.report_terminate_failure = true;
   // The job stays until the stray processes are dealt with.
   stop.close_job = false;
+  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
   EndOwnChild(stop);
+  if (end) events_.Send(std::move(*end));
 
   for (const char* name : kStrayImageNames) {
     if (TerminateProcessesByName(name)) {
@@ -88,6 +91,7 @@ void VpnManager::HandleGetVpnStatusMethod(ResultPtr result) {
       if (exit_code.ok && exit_code.exit_code == vpn_os::kStillActive) {
         running = known = true;
       } else if (exit_code.ok) {
+        QueueChildExit(exit_code.exit_code);
         process_info_.Clear();
         is_running_.store(false);
       }
@@ -104,6 +108,7 @@ void VpnManager::HandleGetVpnStatusMethod(ResultPtr result) {
       }
     }
   }
+  events_.Deliver();
   ConsoleLine(std::string("VpnManager: VPN状态检查 - 进程运行状态: ") +
               (running ? "true" : "false"));
   result->Success(flutter::EncodableValue(running));

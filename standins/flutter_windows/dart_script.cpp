@@ -46,6 +46,7 @@ DartOptions ParseDartOptions(const std::vector<std::string>& arguments) {
   const std::pair<std::string_view, std::string*> names[] = {
       {"--dart-script", &options.script},   {"--dart-replies", &options.replies},
       {"--dart-events", &options.events},   {"--dart-args-out", &options.args_out},
+      {"--dart-streams", &options.streams},
       {"--dart-consume", &options.consume}, {"--dart-shutdown-ms", &options.shutdown_ms}};
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string_view argument = arguments[i];
@@ -132,6 +133,14 @@ std::optional<std::vector<ScriptStep>> ParseDartScript(std::string_view text, st
       } else if (!FromHex(rest, &step.message)) {
         return fail("bad hex bytes");
       }
+    } else if (command == "listen" || command == "cancel") {
+      step.kind = ScriptStep::Kind::kSend;
+      step.method = std::string(command);
+      step.channel = std::string(NextWord(rest));
+      if (step.channel.empty() || !rest.empty()) {
+        return fail(std::string(command) + " needs one channel name");
+      }
+      step.message = *EncodeScriptCall(step.method, "", nullptr);
     } else if (command == "sleep") {
       std::string_view digits = NextWord(rest);
       auto [ptr, ec] =

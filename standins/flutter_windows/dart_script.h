@@ -5,6 +5,9 @@
 //                        without JSON; the next line waits for its reply
 //   raw METHOD HEX       these exact bytes on the VPN channel; METHOD only
 //                        labels the reply; waits for the reply like call
+//   listen CHANNEL       starts listening on the event channel CHANNEL (its
+//   cancel CHANNEL       "listen" call) or stops ("cancel"); waits for the
+//                        reply like call
 //   sleep MS             waits MS milliseconds
 //   exit                 the tray menu's exit command to the top-level window
 //   close                a close request to the top-level window
@@ -42,6 +45,7 @@ struct ScriptStep {
   enum class Kind { kSend, kSleep, kExit, kClose, kCrash };
   Kind kind;
   std::string method;                             // kSend: the label of the reply line
+  std::string channel;                            // kSend: empty for the VPN channel
   std::vector<uint8_t> message;                   // kSend: the bytes sent
   uint32_t milliseconds = 0;                      // kSleep
   CrashKind crash = CrashKind::kAccessViolation;  // kCrash
@@ -64,6 +68,14 @@ struct ScriptStep {
 //                          rejected: ...", "exit sent", "close sent",
 //                          "crash line N [worker]", "script done",
 //                          "engine destroyed"
+//   --dart-streams FILE    appends one line per message on an event channel,
+//                          in the order they reach the Dart side:
+//                          "CHANNEL<TAB>KIND<TAB>HEX<TAB>READABLE", KIND being
+//                          "listen" or "cancel" for the answer to that call
+//                          and "event" for a message the host sent (sent while
+//                          nobody listens too); a message the host sends off
+//                          the platform thread also adds "fault: host message
+//                          off the platform thread on CHANNEL" to --dart-events
 //   --dart-args-out FILE   writes every entry-point argument as the hex of its
 //                          UTF-8 bytes, one per line, when the engine starts
 //   --dart-consume LIST    window message numbers (decimal, comma-separated)
@@ -75,6 +87,7 @@ struct DartOptions {
   std::string script;
   std::string replies;
   std::string events;
+  std::string streams;
   std::string args_out;
   std::string consume;
   std::string shutdown_ms;

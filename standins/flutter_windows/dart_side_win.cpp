@@ -19,7 +19,12 @@ void ReportScriptError(const std::string& what) {
 
 }  // namespace
 
-DartSide::DartSide(Engine& engine, PanelView& panel) : engine_(engine), panel_(panel) {}
+DartSide::DartSide(Engine& engine, PanelView& panel) : engine_(engine), panel_(panel) {
+  engine_.messenger()->SetDartListener(
+      [this](const std::string& channel, const std::vector<uint8_t>& message, bool off_thread) {
+        OnHostMessage(channel, message, off_thread);
+      });
+}
 
 void DartSide::OnEngineStarted() {
   const std::string& out = engine_.options().args_out;
@@ -75,7 +80,7 @@ void DartSide::RunNextStep() {
     const ScriptStep& step = steps_[next_step_++];
     switch (step.kind) {
       case ScriptStep::Kind::kSend:
-        Send(step.method, step.message, true);
+        Send(step);
         return;  // continues when the answer arrives
       case ScriptStep::Kind::kSleep:
         engine_.tasks().PostDelayed(step.milliseconds, [this] { RunNextStep(); });
@@ -105,6 +110,39 @@ void DartSide::Send(const std::string& label, const std::vector<uint8_t>& messag
         Record(label, answer);
         if (from_script) RunNextStep();
       });
+}
+
+void DartSide::Send(const ScriptStep& step) {
+  if (step.channel.empty()) {
+    Send(step.method, step.message, true);
+    return;
+  }
+  engine_.messenger()->DeliverToHost(
+      step.channel, step.message,
+      [this, channel = step.channel, kind = step.method](const std::vector<uint8_t>& answer) {
+        Record(kind, answer);
+        RecordStream(channel, kind, answer);
+        RunNextStep();
+      });
+}
+
+void DartSide::OnHostMessage(const std::string& channel, const std::vector<uint8_t>& message,
+                             bool off_platform_thread) {
+  if (off_platform_thread) {
+    // The real embedding takes messages only on the platform thread.
+    ReportScriptError("saw a host message off the platform thread on " + channel);
+    engine_.events().Write("fault: host message off the platform thread on " + channel);
+  }
+  RecordStream(channel, "event", message);
+}
+
+void DartSide::RecordStream(const std::string& channel, const std::string& kind,
+                            const std::vector<uint8_t>& message) {
+  const std::string& path = engine_.options().streams;
+  if (path.empty()) return;
+  std::string line = channel + "\t" + kind + "\t" + ToHex(message.data(), message.size()) + "\t" +
+                     DescribeReply(message.data(), message.size()) + "\n";
+  if (!AppendToFile(base::PathFromUtf8(path), line)) ReportScriptError("cannot write " + path);
 }
 
 void DartSide::Record(const std::string& label, const std::vector<uint8_t>& answer) {

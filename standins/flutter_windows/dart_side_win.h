@@ -33,8 +33,14 @@ class DartSide {
 
  private:
   void RunNextStep();
+  void Send(const ScriptStep& step);
   void Send(const std::string& label, const std::vector<uint8_t>& message, bool from_script);
   void Record(const std::string& label, const std::vector<uint8_t>& answer);
+  // A line of the --dart-streams file.
+  void RecordStream(const std::string& channel, const std::string& kind,
+                    const std::vector<uint8_t>& message);
+  void OnHostMessage(const std::string& channel, const std::vector<uint8_t>& message,
+                     bool off_platform_thread);
   HWND TopLevelWindow() const;
 
   Engine& engine_;

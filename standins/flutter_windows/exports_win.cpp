@@ -119,17 +119,18 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, co
 }
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
-                                 const uint8_t*, size_t) {
-  if (messenger == nullptr || channel == nullptr) return false;
-  return Messenger::From(messenger)->IsAvailable();
+                                 const uint8_t* message, size_t message_size) {
+  return FlutterDesktopMessengerSendWithReply(messenger, channel, message, message_size, nullptr,
+                                              nullptr);
 }
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
-                                          const uint8_t*, size_t, FlutterDesktopBinaryReply reply,
-                                          void* user_data) {
+                                          const uint8_t* message, size_t message_size,
+                                          FlutterDesktopBinaryReply reply, void* user_data) {
   if (messenger == nullptr || channel == nullptr) return false;
   try {
-    return Messenger::From(messenger)->SendToDart(reply, user_data);
+    return Messenger::From(messenger)->SendToDart(channel, message, message_size, reply,
+                                                  user_data);
   } catch (...) {
     return false;
   }

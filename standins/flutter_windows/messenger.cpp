@@ -30,6 +30,7 @@ void Messenger::Shutdown() {
     std::lock_guard lock(state_mutex_);
     available_ = false;
     post_ = nullptr;
+    dart_listener_ = nullptr;
     dropped.swap(pending_);
   }
   callbacks_.clear();
@@ -94,9 +95,25 @@ bool Messenger::SendResponse(const FlutterDesktopMessageResponseHandle* handle, 
   });
 }
 
-bool Messenger::SendToDart(FlutterDesktopBinaryReply reply, void* user_data) {
-  if (reply == nullptr) return IsAvailable();
-  return Post([reply, user_data] { reply(nullptr, 0, user_data); });
+bool Messenger::SendToDart(const std::string& channel, const uint8_t* data, size_t size,
+                           FlutterDesktopBinaryReply reply, void* user_data) {
+  const bool off_platform_thread = std::this_thread::get_id() != platform_thread_;
+  std::vector<uint8_t> message(data, data + (data != nullptr ? size : 0));
+  DartListener listener;
+  {
+    std::lock_guard lock(state_mutex_);
+    listener = dart_listener_;
+  }
+  return Post([listener, channel, message = std::move(message), off_platform_thread, reply,
+               user_data] {
+    if (listener) listener(channel, message, off_platform_thread);
+    if (reply != nullptr) reply(nullptr, 0, user_data);
+  });
+}
+
+void Messenger::SetDartListener(DartListener listener) {
+  std::lock_guard lock(state_mutex_);
+  dart_listener_ = std::move(listener);
 }
 
 size_t Messenger::PendingAnswers() {

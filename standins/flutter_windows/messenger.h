@@ -3,9 +3,13 @@
 // from ending while held; delivers the Dart side's messages to the host's
 // per-channel callbacks on the platform thread and carries the answers back.
 //
-// Threads: SetCallback, DeliverToHost and SendToDart on the platform thread;
-// AddRef, Release, Lock, Unlock, IsAvailable and SendResponse on any thread.
-// Answers reach the Dart side through `post`, on the platform thread.
+// Threads: SetCallback, SetDartListener and DeliverToHost on the platform
+// thread (the thread that created it); AddRef, Release, Lock, Unlock,
+// IsAvailable and SendResponse on any thread. SendToDart belongs on the
+// platform thread as in the real embedding, but is taken from any thread so
+// that a host sending from elsewhere is caught: the listener hears of it.
+// Answers and messages reach the Dart side through `post`, on the platform
+// thread.
 #ifndef VELQA_STANDINS_FLUTTER_WINDOWS_MESSENGER_H_
 #define VELQA_STANDINS_FLUTTER_WINDOWS_MESSENGER_H_
 
@@ -17,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/embedding_api.h"
@@ -29,6 +34,11 @@ class Messenger {
   // Runs a task later on the platform thread; false once the engine ends.
   using Poster = std::function<bool(Task)>;
   using AnswerHandler = std::function<void(const std::vector<uint8_t>& answer)>;
+  // Hears every message the host sends to the Dart side, on the platform
+  // thread; `off_platform_thread` tells that the host sent it from another.
+  using DartListener = std::function<void(const std::string& channel,
+                                          const std::vector<uint8_t>& message,
+                                          bool off_platform_thread)>;
 
   // Starts with one reference, the engine's.
   static Messenger* Create(Poster post);
@@ -57,9 +67,12 @@ class Messenger {
   // False for a handle that is unknown or already answered.
   bool SendResponse(const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
                     size_t size);
-  // A host message for the Dart side. The scripted Dart side listens on no
-  // channel, so the answer is empty, as for any channel without a listener.
-  bool SendToDart(FlutterDesktopBinaryReply reply, void* user_data);
+  // A host message for the Dart side: the listener hears it, and `reply`
+  // (may be null) gets an empty answer, as the scripted Dart side answers no
+  // message. False once the engine has ended.
+  bool SendToDart(const std::string& channel, const uint8_t* data, size_t size,
+                  FlutterDesktopBinaryReply reply, void* user_data);
+  void SetDartListener(DartListener listener);
 
   // Messages delivered and not answered yet.
   size_t PendingAnswers();
@@ -73,7 +86,8 @@ class Messenger {
     AnswerHandler on_answer;
   };
 
-  explicit Messenger(Poster post) : post_(std::move(post)) {}
+  explicit Messenger(Poster post)
+      : post_(std::move(post)), platform_thread_(std::this_thread::get_id()) {}
   ~Messenger() = default;
   bool Post(Task task);
 
@@ -84,6 +98,8 @@ class Messenger {
   Poster post_;
   std::map<const FlutterDesktopMessageResponseHandle*, std::unique_ptr<Pending>> pending_;
   std::map<std::string, Callback> callbacks_;  // platform thread only
+  DartListener dart_listener_;                 // under state_mutex_
+  const std::thread::id platform_thread_;
 };
 
 }  // namespace velqa::standin

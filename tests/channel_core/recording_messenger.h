@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/binary_messenger.h"
@@ -21,7 +22,26 @@ class RecordingMessenger : public flutter::BinaryMessenger {
     std::vector<uint8_t> bytes;
   };
 
-  void Send(const std::string&, const uint8_t*, size_t, flutter::BinaryReply) override {}
+  // A message the native side sent, and the thread it was sent on.
+  struct Sent {
+    std::string channel;
+    bool null_data = false;
+    std::vector<uint8_t> bytes;
+    std::thread::id thread;
+  };
+
+  void Send(const std::string& channel, const uint8_t* message, size_t size,
+            flutter::BinaryReply) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sent_.push_back(Sent{channel, message == nullptr,
+                         std::vector<uint8_t>(message, message + (message ? size : 0)),
+                         std::this_thread::get_id()});
+  }
+
+  std::vector<Sent> sent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sent_;
+  }
 
   void SetMessageHandler(const std::string& channel,
                          flutter::BinaryMessageHandler handler) override {
@@ -56,6 +76,7 @@ class RecordingMessenger : public flutter::BinaryMessenger {
   int set_handler_calls_ = 0;
   mutable std::mutex mutex_;
   std::vector<Reply> replies_;
+  std::vector<Sent> sent_;
 };
 
 }  // namespace velqa_test

@@ -140,9 +140,28 @@ TEST_F(StandinMessengerTest, MessagesForTheDartSideAreAnsweredEmpty) {
   static std::vector<size_t> sizes;
   sizes.clear();
   EXPECT_TRUE(messenger_->SendToDart(
-      [](const uint8_t*, size_t size, void*) { sizes.push_back(size); }, nullptr));
+      "events", nullptr, 0, [](const uint8_t*, size_t size, void*) { sizes.push_back(size); },
+      nullptr));
   RunTasks();
   EXPECT_THAT(sizes, ElementsAre(0u));
+}
+
+TEST_F(StandinMessengerTest, TheDartSideHearsWhichThreadAHostMessageCameFrom) {
+  std::vector<std::pair<std::vector<uint8_t>, bool>> heard;
+  messenger_->SetDartListener(
+      [&](const std::string& channel, const std::vector<uint8_t>& message, bool off_thread) {
+        EXPECT_EQ(channel, "events");
+        heard.emplace_back(message, off_thread);
+      });
+  const uint8_t bytes[] = {0, 1};
+  EXPECT_TRUE(messenger_->SendToDart("events", bytes, 2, nullptr, nullptr));
+  std::thread([&] { messenger_->SendToDart("events", bytes, 1, nullptr, nullptr); }).join();
+  RunTasks();
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_THAT(heard[0].first, ElementsAre(0, 1));
+  EXPECT_FALSE(heard[0].second);
+  EXPECT_THAT(heard[1].first, ElementsAre(0));
+  EXPECT_TRUE(heard[1].second);
 }
 
 }  // namespace

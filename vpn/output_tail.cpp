@@ -1,0 +1,87 @@
+#include "vpn/output_tail.h"
+
+#include <string_view>
+
+#include "base/utf16_text.h"
+
+namespace velqa::vpn {
+namespace {
+
+// Room for the limit, the invalid bytes that grow into three-byte
+// replacements, and the line end in front of them.
+constexpr std::size_t kKept = 4 * OutputTail::kLimit;
+
+std::size_t SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+std::string WithReplacements(std::string_view text) {
+  if (base::IsValidUtf8(text)) return std::string(text);
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(text[i]));
+    if (i + length <= text.size() && base::IsValidUtf8(text.substr(i, length))) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      out.append("\xEF\xBF\xBD");
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+void OutputTail::Append(const char* data, std::size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (size >= kKept) {
+    kept_.assign(data + size - kKept, kKept);
+    cut_ = true;
+    return;
+  }
+  kept_.append(data, size);
+  if (kept_.size() > kKept) {
+    kept_.erase(0, kept_.size() - kKept);
+    cut_ = true;
+  }
+}
+
+void OutputTail::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  kept_.clear();
+  cut_ = false;
+}
+
+std::string OutputTail::LastLines() const {
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string_view kept = kept_;
+    // A first line whose beginning was dropped is not whole (unless it is
+    // the only one: then its end is all there is to give).
+    const std::size_t line_end = kept.find('\n');
+    if (cut_ && line_end != std::string_view::npos && line_end + 1 < kept.size()) {
+      kept.remove_prefix(line_end + 1);
+    }
+    text = WithReplacements(kept);
+  }
+  if (text.size() <= kLimit) return text;
+  // Whole lines that fit: everything after the first line end that leaves
+  // at most the limit.
+  const std::size_t from = text.size() - kLimit;
+  const std::size_t line_end = text.find('\n', from - 1);
+  if (line_end != std::string::npos && line_end + 1 < text.size()) return text.substr(line_end + 1);
+  // The last line alone is longer: its end, from a character's first byte.
+  std::size_t start = from;
+  while (start < text.size() && IsContinuation(text[start])) ++start;
+  return text.substr(start);
+}
+
+}  // namespace velqa::vpn
