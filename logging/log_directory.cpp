@@ -4,6 +4,7 @@
 
 #include "base/utf8_path.h"
 #include "logging/executable_directory.h"
+#include "logging/log_day.h"
 #include "logging/log_format.h"
 
 namespace velqa::logging {
@@ -20,7 +21,7 @@ std::filesystem::path LogDirectory() {
 
 std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
                                      std::chrono::system_clock::time_point time) {
-  return log_directory / ("velqa_" + FormatLocalTime(time, "%Y%m%d") + ".log");
+  return log_directory / base::PathFromUtf8(DayFileName(FormatLocalTime(time, "%Y%m%d")));
 }
 
 }  // namespace velqa::logging

@@ -105,7 +105,8 @@ bool NativeLogger::Initialize() {
     // Whatever else sits at that path is left alone; a file there makes the open fail.
     if (!fs::exists(log_directory)) fs::create_directories(log_directory);
 
-    const fs::path file_path = velqa::logging::DayLogFilePath(log_directory, Now());
+    const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
+    const fs::path file_path = log_directory / velqa::base::PathFromUtf8(velqa::logging::DayFileName(date));
     log_file_path_ = velqa::base::Utf8FromPath(file_path);
     day_schedule_->Opened(date);
 
