@@ -245,6 +245,12 @@ Section "-${PRODUCT_NAME}" SEC_PROGRAM
   !insertmacro STOP_RUNNING_COPIES
 
   SetOutPath "$INSTDIR"
+  ; A version from before the list cannot say what it installed: its Flutter
+  ; assets are replaced as a whole, so none of them outlives it.
+  ${IfNot} ${FileExists} "$INSTDIR\${FILE_LIST}"
+  ${AndIf} ${FileExists} "$INSTDIR\${APP_EXE}"
+    RMDir /r "$INSTDIR\data\flutter_assets"
+  ${EndIf}
   ; From here until the stale files are gone the list names both versions'
   ; files: a setup stopped by a file it cannot write (see .onInstFailed)
   ; leaves a folder whose every program file the list names.

@@ -7,6 +7,9 @@
 namespace {
 
 std::atomic<HWND> g_exit_window{nullptr};
+// Set once the message loop has ended: the window is being torn down (sing-box
+// stopping), so an event waits for that instead of ending the process now.
+std::atomic<bool> g_exit_started{false};
 // Manual reset: every handler thread that waits sees the exit completed.
 // Created once, before the handler can run, and kept for the process's life.
 HANDLE ExitCompletedEvent() {
@@ -25,10 +28,12 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT: {
       const HWND window = g_exit_window.load();
-      // The same command as the tray menu's "退出" (high word 0: a menu's).
-      if (window == nullptr ||
-          !::PostMessageW(window, WM_COMMAND, MAKEWPARAM(kTrayExitCommand, 0), 0)) {
-        return FALSE;
+      if (!g_exit_started.load()) {
+        // The same command as the tray menu's "退出" (high word 0: a menu's).
+        if (window == nullptr ||
+            !::PostMessageW(window, WM_COMMAND, MAKEWPARAM(kTrayExitCommand, 0), 0)) {
+          return FALSE;
+        }
       }
       const HANDLE completed = ExitCompletedEvent();
       if (completed != nullptr) ::WaitForSingleObject(completed, kConsoleExitWaitMs);
@@ -45,6 +50,11 @@ void InstallConsoleControlHandler() {
 }
 
 void SetConsoleExitWindow(HWND window) { g_exit_window.store(window); }
+
+void NoteExitStarted() {
+  g_exit_started.store(true);
+  g_exit_window.store(nullptr);
+}
 
 void NoteExitCompleted() {
   const HANDLE completed = ExitCompletedEvent();

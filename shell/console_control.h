@@ -7,7 +7,8 @@
 // the system waits; without a handler the system would end the process at
 // once on its handler thread, leaving sing-box and a ghost tray icon.
 //
-// Threads: InstallConsoleControlHandler and SetConsoleExitWindow on the main
+// Threads: InstallConsoleControlHandler, SetConsoleExitWindow and
+// NoteExitStarted on the main
 // thread; the system calls ConsoleControlHandler on a thread of its own;
 // NoteExitCompleted from the thread that finishes the exit.
 #ifndef VELQA_SHELL_CONSOLE_CONTROL_H_
@@ -26,13 +27,18 @@ void InstallConsoleControlHandler();
 // would, since nothing has been started that needs an orderly stop).
 void SetConsoleExitWindow(HWND window);
 
+// The message loop has ended and the exit is under way; from now on an event
+// waits for NoteExitCompleted instead of asking the window again.
+void NoteExitStarted();
+
 // The normal exit is done; a waiting handler returns.
 void NoteExitCompleted();
 
 // The handler InstallConsoleControlHandler installs: TRUE for Ctrl+C and
 // Ctrl+Break (ignored); for close, logoff and shutdown it posts the exit
-// command, waits until NoteExitCompleted (at most kConsoleExitWaitMs) and
-// returns TRUE; FALSE for anything else, and when there is no window yet.
+// command (unless the exit has started already), waits until
+// NoteExitCompleted (at most kConsoleExitWaitMs) and returns TRUE; FALSE for
+// anything else, and when there is no window yet.
 BOOL WINAPI ConsoleControlHandler(DWORD event);
 
 #endif  // VELQA_SHELL_CONSOLE_CONTROL_H_

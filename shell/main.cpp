@@ -69,7 +69,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
       // Closing the console the host was started from ends it as "退出" does.
       SetConsoleExitWindow(window.GetHandle());
       RunMessageLoop();
-      SetConsoleExitWindow(nullptr);
+      NoteExitStarted();
     } else {
       exit_code = 1;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/win_resources_win.h"
+#include "logging/link_status.h"
 #include "logging/log_directory.h"
 #include "logging/log_file.h"
 #include "logging/log_format.h"
@@ -102,12 +103,19 @@ void AppendRecord(const fs::path& log_directory, const std::string& message) {
   line += '\n';
   logging::LogFile file;
   if (!file.open(logging::DayLogFilePath(log_directory, now))) return;
-  file.write(line.data(), line.size());
-  file.flush();
+  file.append(line);
 }
 
+bool IsDigits(const std::wstring& text, std::size_t from, std::size_t count) {
+  return std::all_of(text.begin() + from, text.begin() + from + count,
+                     [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+// velqa_YYYYMMDD_HHMMSS[_N].dmp, the host's own: Windows Error Reporting's
+// velqa_assistant.exe.<pid>.dmp in the same folder keeps its own count.
 bool IsDumpName(const std::wstring& name) {
-  return name.size() > 10 && name.starts_with(L"velqa_") && name.ends_with(L".dmp");
+  return name.size() >= 25 && name.starts_with(L"velqa_") && name.ends_with(L".dmp") &&
+         IsDigits(name, 6, 8) && name[14] == L'_' && IsDigits(name, 15, 6);
 }
 
 }  // namespace
@@ -129,6 +137,10 @@ std::string CrashRecordText(const CrashRequest& request, const std::string& dump
 void WriteCrashReport(HANDLE host, const CrashRequest& request, const fs::path& log_directory,
                       MiniDumpWriteDumpFn write_dump) {
   try {
+    // A link planted in place of "logs" (a standard user may write beside a
+    // portable copy) would take the elevated process's memory and record
+    // wherever it points; the logger refuses it too.
+    if (logging::IsLink(log_directory)) return;
     const std::string outcome = WriteDump(host, request, log_directory, write_dump);
     AppendRecord(log_directory, CrashRecordText(request, outcome));
     PruneCrashDumps(log_directory, kMaxKeptCrashDumps);
@@ -142,7 +154,8 @@ void PruneCrashDumps(const fs::path& log_directory, int keep) {
   std::vector<fs::path> dumps;
   for (fs::directory_iterator it(log_directory, error), end; !error && it != end;
        it.increment(error)) {
-    if (it->is_regular_file(error) && IsDumpName(it->path().filename().wstring())) {
+    if (IsDumpName(it->path().filename().wstring()) && !logging::IsLink(it->path()) &&
+        it->is_regular_file(error)) {
       dumps.push_back(it->path());
     }
   }

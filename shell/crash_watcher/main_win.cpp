@@ -53,6 +53,10 @@ std::wstring Arguments() {
 
 }  // namespace
 
+// STATUS_FATAL_APP_EXIT: what Windows itself reports for an application that
+// ended on a fatal error without saying which.
+constexpr UINT kUnknownCrashExitCode = 0x40000015;
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   const std::optional<velqa::shell::CrashWatcherHandles> handles =
@@ -78,6 +82,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   ::SetEvent(reported.get());
   // The crashed thread may not run again (a second fault with its stack used
   // up), so the host is ended from here as well.
-  ::TerminateProcess(host.get(), request.code);
+  // A request that a second fault cut short before its code was stored
+  // holds 0, which would read as a clean exit: a crash never ends with 0.
+  ::TerminateProcess(host.get(), request.code != 0 ? request.code : kUnknownCrashExitCode);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -170,6 +171,20 @@ TEST_F(InstallerTest, SilentInstallUpgradeWhileRunningAndUninstallLeaveNothingBe
   EXPECT_FALSE(fs::exists(desktop_shortcut_));
   // Silent mode keeps the logs and nothing else, once the uninstaller's own
   // file has gone after it.
+  EXPECT_TRUE(WaitForOnlyLogsLeft()) << Utf8(install_dir_);
+}
+
+// A copy installed before setups kept a file list: its old assets must not
+// mix with the new version's.
+TEST_F(InstallerTest, AnUpgradeOfACopyWithoutAFileListLeavesNoOldAsset) {
+  ASSERT_EQ(Run(setup_, {L"/S"}), std::optional<DWORD>(0));
+  fs::remove(install_dir_ / L"installed_files.txt");
+  const fs::path stale = install_dir_ / L"data" / L"flutter_assets" / L"旧 资源.bin";
+  std::ofstream(stale) << "old";
+  ASSERT_EQ(Run(upgrade_setup_, {L"/S"}), std::optional<DWORD>(0));
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(install_dir_ / L"data" / L"flutter_assets"));
+  ASSERT_EQ(RunQuietUninstall(), std::optional<DWORD>(0));
   EXPECT_TRUE(WaitForOnlyLogsLeft()) << Utf8(install_dir_);
 }
 

@@ -149,7 +149,11 @@ TEST(ConsoleControlHandlerTest, IgnoresCtrlCAndRunsTheNormalExitWhenTheConsoleCl
     handler.join();
     EXPECT_TRUE(answer);
   }
-  SetConsoleExitWindow(nullptr);
+  // During the teardown after the message loop (sing-box may take seconds to
+  // stop), a close waits for the exit instead of ending the process half-way.
+  NoteExitStarted();
+  EXPECT_TRUE(ConsoleControlHandler(CTRL_CLOSE_EVENT));
+  EXPECT_FALSE(::PeekMessageW(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE));
   ::DestroyWindow(window);
 }
 

@@ -108,8 +108,9 @@ TEST(CrashDumpTest, OnlyTheNewestDumpsStayAndOtherFilesAreLeftAlone) {
                                        "velqa_20260101_000000_1.dmp", "velqa_20260101_000001.dmp",
                                        "velqa_20260102_080000.dmp",   "velqa_20260103_080000.dmp",
                                        "velqa_20260103_080000_1.dmp"};
-  const std::set<std::string> others = {"other.dmp", "velqa_20200101.log",
-                                        "velqa_20200101.dmp.txt"};
+  // Windows Error Reporting's dumps share the folder and keep their own count.
+  const std::set<std::string> others = {"other.dmp", "velqa_20200101.log", "velqa_20200101.dmp.txt",
+                                        "velqa_assistant.exe.4242.dmp"};
   for (const std::set<std::string>* names : {&dumps, &others}) {
     for (const std::string& name : *names) std::ofstream(directory / name) << "x";
   }
@@ -124,7 +125,8 @@ TEST(CrashDumpTest, OnlyTheNewestDumpsStayAndOtherFilesAreLeftAlone) {
   EXPECT_THAT(left, ElementsAre("other.dmp", "velqa_20200101.dmp.txt", "velqa_20200101.log",
                                 "velqa_20200101_000000.dmp", "velqa_20260101_000000_1.dmp",
                                 "velqa_20260101_000001.dmp", "velqa_20260102_080000.dmp",
-                                "velqa_20260103_080000.dmp", "velqa_20260103_080000_1.dmp"));
+                                "velqa_20260103_080000.dmp", "velqa_20260103_080000_1.dmp",
+                                "velqa_assistant.exe.4242.dmp"));
 }
 
 std::string ReadText(const fs::path& path) {
