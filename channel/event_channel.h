@@ -41,8 +41,8 @@ class EventChannel {
   const std::string& name() const { return name_; }
 
   // Installs `handler` on the messenger for this channel's name, replacing
-  // any earlier one (whose stream, if any, is cancelled first); null removes
-  // it. The messenger keeps the handler alive while it is installed.
+  // any earlier one (whose sink, if a stream is open, goes quiet; that
+  // handler is gone with it and hears nothing more); null removes it. The messenger keeps the handler alive while it is installed.
   void SetStreamHandler(std::unique_ptr<StreamHandler<T>> handler) {
     if (!handler) {
       messenger_->SetMessageHandler(name_, nullptr);
@@ -107,8 +107,14 @@ class EventChannel {
         if (Close()) handler->OnCancel(nullptr);
         auto is_open = std::make_shared<bool>(true);
         open = is_open;
-        error = handler->OnListen(call->arguments(),
-                                  std::make_unique<ChannelSink>(messenger, name, codec, is_open));
+        try {
+          error = handler->OnListen(call->arguments(),
+                                    std::make_unique<ChannelSink>(messenger, name, codec, is_open));
+        } catch (...) {
+          // No stream was started: a sink the handler kept stays quiet.
+          Close();
+          throw;
+        }
         if (error) Close();
       } else if (call->method_name() == "cancel") {
         if (Close()) error = handler->OnCancel(call->arguments());
