@@ -40,15 +40,21 @@ bool WriteToConsole(HANDLE console, std::string_view text) {
   return true;
 }
 
-// The bytes with each "\n" as "\r\n", as text mode stores them.
+// The bytes with each "\n" as "\r\n", as text mode stores them, gathered so
+// that a line and its ending go out in one write: another writer of the
+// same pipe (a C runtime printf) then never lands inside it.
 bool WriteBytes(HANDLE handle, std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t line_feed = text.find('\n');
-    if (line_feed == std::string_view::npos) return WriteAll(handle, text.data(), text.size());
-    if (!WriteAll(handle, text.data(), line_feed) || !WriteAll(handle, "\r\n", 2)) return false;
-    text.remove_prefix(line_feed + 1);
+  char buffer[4096];
+  std::size_t used = 0;
+  for (const char c : text) {
+    if (used + 2 > sizeof buffer) {
+      if (!WriteAll(handle, buffer, used)) return false;
+      used = 0;
+    }
+    if (c == '\n') buffer[used++] = '\r';
+    buffer[used++] = c;
   }
-  return true;
+  return WriteAll(handle, buffer, used);
 }
 
 }  // namespace

@@ -62,9 +62,9 @@ class ConsoleOutput {
   void StartWriterLocked();
   void RunWriter();
 
-  mutable std::timed_mutex mutex_;
-  std::condition_variable_any queued_;
-  std::condition_variable_any written_;
+  mutable std::mutex mutex_;
+  std::condition_variable queued_;
+  std::condition_variable written_;
   std::deque<Line> lines_;
   std::size_t queued_bytes_ = 0;
   // Dropped since the last notice, and ever.

@@ -1,8 +1,8 @@
 // A volume with a few hundred KiB of room, for what the logger does when the
 // disk is full. On Linux the test mounts a tmpfs itself (as root); under Wine
-// the CTest script small_volume_test.cmake mounts one and names it in
-// VELQA_SMALL_VOLUME_INSTALL (an install directory whose "logs" is that
-// volume), since a Windows program cannot mount anything.
+// the CTest script small_volume_test.cmake mounts one as an install
+// directory and names it in VELQA_SMALL_VOLUME_INSTALL, since a Windows
+// program cannot mount anything.
 #ifndef VELQA_TESTS_LOGGING_SMALL_VOLUME_H_
 #define VELQA_TESTS_LOGGING_SMALL_VOLUME_H_
 

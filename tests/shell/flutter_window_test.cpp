@@ -54,6 +54,7 @@ TEST(FlutterWindowTest, WithoutItsEngineTheWindowFailsAndMakesNothingElse) {
 
 TEST(FlutterWindowTest, AFailedVpnManagerIsReportedAndTheWindowRunsWithoutIt) {
   const flutter::EngineProject project = flutter::EngineProject::FromDataDirectory(L"data");
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   ::testing::internal::CaptureStdout();
   FlutterWindow window(project, []() -> std::unique_ptr<VpnManager> {
     throw std::runtime_error("no job objects here");
@@ -72,6 +73,7 @@ TEST(FlutterWindowTest, AFailedVpnManagerIsReportedAndTheWindowRunsWithoutIt) {
 
 TEST(FlutterWindowTest, AnExceptionOfAnyOtherKindIsReportedAsUnknown) {
   const flutter::EngineProject project = flutter::EngineProject::FromDataDirectory(L"data");
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   ::testing::internal::CaptureStdout();
   FlutterWindow window(project, []() -> std::unique_ptr<VpnManager> { throw 42; });
   const bool created = window.Create(kTestTitle, Point{10, 10}, Size{420, 768});

@@ -11,9 +11,11 @@
 namespace vpn_test {
 
 std::vector<std::string> Transcript(const std::function<void()>& action) {
+  // Console lines are written by a thread of their own: what came before
+  // goes out before the capture starts, what the action wrote before it ends.
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   testing::internal::CaptureStdout();
   action();
-  // Console lines are written by a thread of their own.
   velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   const std::string output = testing::internal::GetCapturedStdout();
   static const std::regex kRecord(

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "logging/console_output.h"
+
 namespace vpn_test {
 
 std::optional<std::string> RecordMessage(const std::string& line, const std::string& tag) {
@@ -25,6 +27,8 @@ OutputRecorder::~OutputRecorder() { Stop(); }
 
 void OutputRecorder::Stop() {
   if (!pump_.joinable()) return;
+  // Console lines still queued belong to this recording.
+  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(10));
   tap_->Restore();
   stopping_ = true;
   pump_.join();
@@ -51,7 +55,9 @@ void OutputRecorder::Pump() {
     partial_.append(buffer, n);
     size_t start = 0;
     for (size_t feed; (feed = partial_.find('\n', start)) != std::string::npos; start = feed + 1) {
-      lines_.push_back({partial_.substr(start, feed - start), now});
+      // Console lines end in "\r\n" on Windows, as text mode writes them.
+      const size_t end = feed > start && partial_[feed - 1] == '\r' ? feed - 1 : feed;
+      lines_.push_back({partial_.substr(start, end - start), now});
     }
     partial_.erase(0, start);
     arrived_.notify_all();
@@ -68,8 +74,9 @@ constexpr char kSyncMarker[] = "@@recorder sync ";
 void OutputRecorder::Sync() const {
   if (!pump_.joinable() || stopping_) return;
   const std::string marker = kSyncMarker + std::to_string(sync_count_++);
-  std::printf("%s\n", marker.c_str());
-  std::fflush(stdout);
+  // Behind every line queued for the console so far.
+  velqa::logging::ConsoleOutput::Instance().Write(velqa::base::StandardStream::kOutput,
+                                                  marker + "\n");
   std::unique_lock<std::mutex> lock(mutex_);
   arrived_.wait_for(lock, std::chrono::seconds(10), [&] {
     return !lines_.empty() && std::any_of(lines_.rbegin(), lines_.rend(),
