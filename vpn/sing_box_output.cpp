@@ -154,9 +154,9 @@ bool LineBudget::Take(Clock::time_point now) {
 
 std::uint64_t LineBudget::TakeSkipped() { return std::exchange(skipped_, 0); }
 
-ChildOutputLog::ChildOutputLog(Record record)
+ChildOutputLog::ChildOutputLog(Record record, LineBudget& budget)
     : record_(record),
-      budget_(kLoggedLinesPerSecond, kLoggedLinesBurst),
+      budget_(budget),
       lines_([this](std::string_view line) {
         if (budget_.Take(chunk_time_)) {
           ReportSkipped();

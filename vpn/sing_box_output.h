@@ -90,13 +90,14 @@ class LineBudget {
 
 // The child's output on its way into the log, for the monitor and for the
 // output of a child that ended at its start alike: cut into lines and thinned
-// by one line budget, with the lines left out counted and reported in a
-// record of the caller's (`record`).
+// by a line budget that outlives it (`budget`, one for every child of a
+// manager, so that starts retried in a row share it too), with the lines left
+// out counted and reported in a record of the caller's (`record`).
 class ChildOutputLog {
  public:
   using Record = void (*)(const std::string& message);
 
-  explicit ChildOutputLog(Record record);
+  ChildOutputLog(Record record, LineBudget& budget);
   // The splitter's sink refers to this object.
   ChildOutputLog(const ChildOutputLog&) = delete;
   ChildOutputLog& operator=(const ChildOutputLog&) = delete;
@@ -112,7 +113,7 @@ class ChildOutputLog {
   void ReportSkipped();
 
   Record record_;
-  LineBudget budget_;
+  LineBudget& budget_;
   LineBudget::Clock::time_point chunk_time_;
   OutputLineSplitter lines_;
   bool flooding_ = false;

@@ -40,7 +40,7 @@ std::string VpnManager::CollectEarlyExitOutput() {
   std::string output;
   // Its lines go into the log under the monitor's budget: a descendant that
   // keeps writing, and a Dart side that retries, must not flood it.
-  velqa::vpn::ChildOutputLog lines(&LogRecord);
+  velqa::vpn::ChildOutputLog lines(&LogRecord, child_output_budget_);
   char buffer[kEarlyExitChunk + 1];
   // The child has ended, but a process it started outside its job (or its
   // process group) may still hold the pipe open, for as long as it lives:

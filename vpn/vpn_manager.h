@@ -37,7 +37,9 @@
 #include "vpn/os/os_owners.h"
 #include "vpn/os/vpn_os.h"
 #include "vpn/output_tail.h"
+#include "vpn/sing_box_output.h"
 #include "vpn/vpn_events.h"
+#include "vpn/vpn_limits.h"
 
 class VpnManager {
  public:
@@ -243,6 +245,12 @@ class VpnManager {
   // early when a stop is requested.
   std::mutex process_mutex_;
   std::condition_variable log_monitor_wake_;
+  // How many of the children's lines may still go into the log: used by the
+  // monitor thread while it runs, otherwise by the early-exit path of the
+  // platform thread (never both at once: the monitor is created after, and
+  // joined before, every early-exit read).
+  velqa::vpn::LineBudget child_output_budget_{velqa::vpn::kLoggedLinesPerSecond,
+                                              velqa::vpn::kLoggedLinesBurst};
 
   velqa::vpn::VpnEvents events_;
   // The running child's last output, for its "exited" event; the monitor

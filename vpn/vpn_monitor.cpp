@@ -29,7 +29,7 @@ void VpnManager::RunLogMonitor() {
   LogRecord("Log monitor thread started");
   output_write_pipe_.Reset();
 
-  velqa::vpn::ChildOutputLog output_log(&LogRecord);
+  velqa::vpn::ChildOutputLog output_log(&LogRecord, child_output_budget_);
   char buffer[velqa::vpn::kMonitorReadSize + 1];
   bool stop = stop_log_monitor_.load();
   while (!stop) {
