@@ -161,31 +161,6 @@ TEST_F(FakeLifecycleTest, FailedReadIsRetriedAfterAPause) {
               Not(Contains("sing-box process terminated, stopping log monitor")));
 }
 
-#ifdef __GLIBC__
-// A record of the monitor thread can fall between two writes of one line, so
-// each console line must reach standard output in one write. Seen through an
-// unbuffered stream in stdout's place, which shows each write as it is made.
-TEST_F(FakeLifecycleTest, EachConsoleLineIsOneWrite) {
-  Strings writes;
-  cookie_io_functions_t io{};
-  io.write = [](void* cookie, const char* data, std::size_t size) -> ssize_t {
-    static_cast<Strings*>(cookie)->emplace_back(data, size);
-    return static_cast<ssize_t>(size);
-  };
-  FILE* const capture = fopencookie(&writes, "w", io);
-  ASSERT_NE(capture, nullptr);
-  setvbuf(capture, nullptr, _IONBF, 0);
-  FILE* const saved = stdout;
-  stdout = capture;
-  manager_->TerminateProcessesByName("sing-box.exe");
-  stdout = saved;
-  std::fclose(capture);
-  Strings lines = StrayScanLines("sing-box.exe");
-  for (std::string& line : lines) line += '\n';
-  EXPECT_EQ(writes, lines);
-}
-#endif
-
 TEST_F(FakeLifecycleTest, StopLogMonitorWithoutThreadTwice) {
   manager_->StopLogMonitor();
   manager_->StopLogMonitor();
