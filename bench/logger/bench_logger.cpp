@@ -21,12 +21,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -35,6 +35,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include "base/unique_fd_posix.h"
 #include "bench/support/round_reporter.h"
 #include "bench/support/table_stream.h"
 #include "logging/console_output.h"

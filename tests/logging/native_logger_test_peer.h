@@ -20,7 +20,11 @@ class NativeLoggerTestPeer {
   static std::unique_ptr<NativeLogger> Create(velqa::logging::LogEnvironment environment) {
     return std::unique_ptr<NativeLogger>(new NativeLogger(std::move(environment)));
   }
-  static std::int32_t RecordCount(const NativeLogger& logger) { return logger.record_count_; }
+  // Under the record lock: the cleanup thread may be writing records.
+  static std::int32_t RecordCount(NativeLogger& logger) {
+    std::lock_guard<std::mutex> lock(logger.log_mutex_);
+    return logger.record_count_;
+  }
   static const std::string& LogFilePath(const NativeLogger& logger) {
     return logger.log_file_path_;
   }
