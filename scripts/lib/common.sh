@@ -19,8 +19,9 @@ VELQA_PACKAGES_WINDOWS=(
 VELQA_PACKAGES_GTEST=(googletest libgtest-dev libgmock-dev)
 # The Windows tests also need a 32-bit x86 library (the wrong-architecture
 # WinTun case), GoogleTest's sources to cross-build it, and makensis for the
-# installer tests.
-VELQA_PACKAGES_WINDOWS_TESTS=(gcc-mingw-w64-i686-posix googletest nsis)
+# installer tests; locales has the locale sources and character maps from
+# which the code-page tests compile a Chinese and a Western locale.
+VELQA_PACKAGES_WINDOWS_TESTS=(gcc-mingw-w64-i686-posix googletest nsis locales)
 # scripts/package: the Windows build and makensis.
 VELQA_PACKAGES_PACKAGE=(nsis)
 VELQA_PACKAGES_NATIVE=(g++)
