@@ -1,5 +1,7 @@
 #include "vpn/output_tail.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "base/utf16_text.h"
@@ -41,21 +43,28 @@ bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0
 
 void OutputTail::Append(const char* data, std::size_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A ring: during a flood each byte is copied once, never the whole tail
+  // again at every read.
+  if (ring_.empty()) ring_.resize(kKept);
   if (size >= kKept) {
-    kept_.assign(data + size - kKept, kKept);
+    std::memcpy(ring_.data(), data + size - kKept, kKept);
+    next_ = 0;
+    filled_ = kKept;
     cut_ = true;
     return;
   }
-  kept_.append(data, size);
-  if (kept_.size() > kKept) {
-    kept_.erase(0, kept_.size() - kKept);
-    cut_ = true;
-  }
+  const std::size_t first = std::min(size, kKept - next_);
+  std::memcpy(ring_.data() + next_, data, first);
+  std::memcpy(ring_.data(), data + first, size - first);
+  next_ = (next_ + size) % kKept;
+  if (filled_ + size > kKept) cut_ = true;
+  filled_ = std::min(kKept, filled_ + size);
 }
 
 void OutputTail::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
-  kept_.clear();
+  next_ = 0;
+  filled_ = 0;
   cut_ = false;
 }
 
@@ -63,7 +72,11 @@ std::string OutputTail::LastLines() const {
   std::string text;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string_view kept = kept_;
+    // Oldest first: until the ring is full, its start.
+    const std::string ordered = filled_ < kKept
+                                    ? ring_.substr(0, filled_)
+                                    : ring_.substr(next_) + ring_.substr(0, next_);
+    std::string_view kept = ordered;
     // A first line whose beginning was dropped is not whole (unless it is
     // the only one: then its end is all there is to give).
     const std::size_t line_end = kept.find('\n');

@@ -27,8 +27,11 @@ class OutputTail {
  private:
   mutable std::mutex mutex_;
   // The last bytes of the output, a few more than the limit so that the
-  // line boundary before the limit is known.
-  std::string kept_;
+  // line boundary before the limit is known: a ring of kKept bytes (set in
+  // the source), `filled_` of them used, the next written at `next_`.
+  std::string ring_;
+  std::size_t next_ = 0;
+  std::size_t filled_ = 0;
   bool cut_ = false;  // bytes before kept_ were dropped
 };
 

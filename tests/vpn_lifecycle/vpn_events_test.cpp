@@ -141,6 +141,16 @@ TEST(OutputTailTest, KeepsTheLastWholeLinesWithinTheLimitAsUtf8) {
   EXPECT_EQ(tail.LastLines(), line + "\n" + line + "\n" + line + "\n" + line + "\nend");
 
   tail.Clear();
+  // Far past the bytes kept, in reads that do not line up with them.
+  std::string expected;
+  for (int i = 0; i < 30; ++i) {
+    const std::string text = std::string(999, static_cast<char>('A' + i % 26)) + "\n";
+    tail.Append(text.data(), text.size());
+    if (i >= 26) expected += text;
+  }
+  EXPECT_EQ(tail.LastLines(), expected);
+
+  tail.Clear();
   // One line longer than the limit: its end, from a character's first byte;
   // a byte that is not UTF-8 becomes U+FFFD.
   const std::string chinese = "\xE4\xB8\xAD";  // three bytes
