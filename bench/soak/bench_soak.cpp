@@ -34,6 +34,7 @@
 #include "channel/standard_method_codec.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/process_probe.h"
+#include "tests/support/quiet_stdout.h"
 #include "tests/support/scoped_process_os.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/standin_config.h"
@@ -316,7 +317,7 @@ int main(int argc, char** argv) {
     // sets up once (the logger, the codec, the C runtime's per-thread state,
     // the lazily made kernel objects of its locks) is not a leak.
     Soak warm_up;
-    velqa_bench::QuietStdout quiet;
+    vpn_test::QuietStdout quiet;
     for (long i = 0; i < 3 * full_every && ok; ++i) ok = warm_up.Cycle(i, full_every);
     warm_up.End();
   }
@@ -330,7 +331,7 @@ int main(int argc, char** argv) {
     const long checkpoint = std::max(1L, cycles / 4);
     for (long i = 0; i < cycles && ok; ++i) {
       {
-        velqa_bench::QuietStdout quiet;
+        vpn_test::QuietStdout quiet;
         ok = soak.Cycle(i, full_every);
       }
       ++ran;
@@ -343,7 +344,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 5 && ok; ++round) {
       std::optional<double> latency;
       {
-        velqa_bench::QuietStdout quiet;
+        vpn_test::QuietStdout quiet;
         latency = soak.ExitEventLatencyMs();
       }
       if (!latency) {
@@ -354,7 +355,7 @@ int main(int argc, char** argv) {
       }
     }
     ok = ok && soak.EventsAsExpected();
-    velqa_bench::QuietStdout quiet;
+    vpn_test::QuietStdout quiet;
     soak.End();
   }
   after = velqa_bench::CountProcess();

@@ -47,19 +47,6 @@ class OpenHandles {
   std::unique_ptr<Held> held_;
 };
 
-// Sends standard output to the null device until destroyed, so that only
-// the figures printed outside it reach the output.
-class QuietStdout {
- public:
-  QuietStdout();
-  ~QuietStdout();
-  QuietStdout(const QuietStdout&) = delete;
-  QuietStdout& operator=(const QuietStdout&) = delete;
-
- private:
-  int saved_;
-};
-
 // How many running processes execute `executable` (Linux: by its path;
 // Windows: by its file name, as a Wine prefix of the build's own shows only
 // its own processes).

@@ -65,18 +65,6 @@ OpenHandles::OpenHandles(int handles) : held_(std::make_unique<Held>()) {
 
 OpenHandles::~OpenHandles() = default;
 
-QuietStdout::QuietStdout() : saved_(dup(STDOUT_FILENO)) {
-  std::fflush(stdout);
-  const velqa::base::UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
-  dup2(null.get(), STDOUT_FILENO);
-}
-
-QuietStdout::~QuietStdout() {
-  std::fflush(stdout);
-  dup2(saved_, STDOUT_FILENO);
-  const velqa::base::UniqueFd saved(saved_);
-}
-
 int ProcessesRunning(const std::filesystem::path& executable) {
   int running = 0;
   std::error_code error;

@@ -141,19 +141,6 @@ OpenHandles::OpenHandles(int handles) : held_(std::make_unique<Held>()) {
 
 OpenHandles::~OpenHandles() = default;
 
-QuietStdout::QuietStdout() : saved_(_dup(1)) {
-  std::fflush(stdout);
-  const int null = _open("NUL", _O_WRONLY);
-  _dup2(null, 1);
-  _close(null);
-}
-
-QuietStdout::~QuietStdout() {
-  std::fflush(stdout);
-  _dup2(saved_, 1);
-  _close(saved_);
-}
-
 int ProcessesRunning(const std::filesystem::path& executable) {
   velqa::base::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return -1;

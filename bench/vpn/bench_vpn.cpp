@@ -29,6 +29,7 @@
 
 #include "base/unique_fd_posix.h"
 #include "base/utf8_path.h"
+#include "tests/support/quiet_stdout.h"
 #include "tests/support/scoped_process_os.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/vpn_answer.h"
@@ -60,24 +61,6 @@ bool Succeeded(const vpn_test::Answer& answer) {
   return answer.kind == vpn_test::Answer::Kind::kSuccess;
 }
 
-// Standard output goes to /dev/null while the manager talks (its records
-// and console lines), so that only the figures remain.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    const velqa::base::UniqueFd null(open("/dev/null", O_WRONLY));
-    dup2(null.get(), STDOUT_FILENO);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_.get(), STDOUT_FILENO);
-  }
-
- private:
-  velqa::base::UniqueFd saved_{dup(STDOUT_FILENO)};
-};
-
 // A configuration of the stand-in with the given "standin" object.
 class Scratch : public vpn_test::ScratchDir {
  public:
@@ -102,7 +85,7 @@ double MonitorDrain(const Scratch& scratch, int round) {
       scratch.Write("drain.json", "{\"burst_bytes\": " + std::to_string(kBurst) +
                                       ", \"done_file\": \"" + done.string() + "\"}");
   BenchOs os;
-  QuietStdout quiet;
+  vpn_test::QuietStdout quiet;
   VpnManager manager(os);
   if (!Succeeded(vpn_test::StartVpn(manager, config))) return -1;
   // The child has waited with a full pipe during the start's one second;
@@ -160,7 +143,7 @@ double RawDrain(const Scratch& scratch, int round) {
 // Milliseconds from start to answer of a start_vpn whose child fails.
 double EarlyExitStart(const std::string& config) {
   BenchOs os;
-  QuietStdout quiet;
+  vpn_test::QuietStdout quiet;
   VpnManager manager(os);
   auto start = Clock::now();
   if (Succeeded(vpn_test::StartVpn(manager, config))) return -1;  // it must fail
@@ -232,7 +215,7 @@ struct SilentChildRound {
 std::optional<SilentChildRound> MeasureSilentChild(const std::string& config, bool count_switches) {
   BenchOs os;
   SilentChildRound figures;
-  QuietStdout quiet;
+  vpn_test::QuietStdout quiet;
   VpnManager manager(os);
   if (!Succeeded(vpn_test::StartVpn(manager, config))) return std::nullopt;
   // (d) the monitor sits in its read while the child says nothing.
