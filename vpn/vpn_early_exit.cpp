@@ -54,7 +54,7 @@ std::string VpnManager::CollectEarlyExitOutput() {
     vpn_os::ReadResult read;
     if (left.count() > 0) {
       read = os_.ReadWithTimeout(output_read_pipe_.get(), std::span<char>(buffer, kEarlyExitChunk),
-                                 left);
+                                 nullptr, left);
     } else {
       read.timed_out = true;
     }

@@ -34,6 +34,14 @@ inline constexpr std::size_t kEarlyExitChunk = 1023;
 inline constexpr std::size_t kMonitorReadSize = 4095;
 // How often an idle monitor looks whether the child has ended.
 inline constexpr std::chrono::milliseconds kMonitorIdlePoll{100};
+// Until then, how often the monitor looks whether the child has ended while
+// the pipe is still held (by a process the child started): the "exited"
+// event follows an end within this, plus the window's turn.
+inline constexpr std::chrono::milliseconds kMonitorExitPoll{100};
+// Once the child has ended, at most this much of what waits in the pipe is
+// read before "exited" is told: the pipe's buffer, all the child itself can
+// have left there.
+inline constexpr std::size_t kMonitorDrainAtChildEnd = 64 * 1024;
 
 // --- Logging the child's output ---
 // A child that floods its output gets its first lines logged, then about

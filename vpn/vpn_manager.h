@@ -197,9 +197,11 @@ class VpnManager {
   // The monitor's loop (monitor thread); LogMonitorThread adds the guard
   // that keeps exceptions inside the thread.
   void RunLogMonitor();
-  // Monitor thread, when the pipe had nothing: waits a moment (less when a
-  // stop comes) and tells whether the child has ended meanwhile.
+  // Monitor thread, when the pipe had nothing: tells whether the child has
+  // ended, looking again after a moment (less when a stop comes).
   bool ChildEndedAfterIdleWait();
+  // Monitor thread: the child has ended, or is no longer the manager's.
+  bool ChildGone();
   // StopLogMonitor, when the monitor's pending read cannot be cancelled:
   // ends the own child so that the pipe breaks.
   void EndChildToBreakOutputPipe();

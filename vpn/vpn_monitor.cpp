@@ -3,6 +3,13 @@
 // (ChildOutputLog), and notices when the child has ended. StopLogMonitor ends it promptly even
 // while the child writes nothing: the pending read is cancelled and the idle
 // wait is woken.
+//
+// The end of the pipe is not the end of the child: a process sing-box started
+// holds the pipe too, and may write on (or stay silent) long after sing-box
+// itself has gone. So until the child is seen to end, no read waits longer
+// than kMonitorExitPoll, and the child is looked at at least that often, also
+// while output keeps coming.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -31,21 +38,49 @@ void VpnManager::RunLogMonitor() {
 
   velqa::vpn::ChildOutputLog output_log(&LogRecord, child_output_budget_);
   char buffer[velqa::vpn::kMonitorReadSize + 1];
+  const std::span<char> into(buffer, velqa::vpn::kMonitorReadSize);
+  bool child_end_seen = false;
+  auto next_look = std::chrono::steady_clock::now() + velqa::vpn::kMonitorExitPoll;
   bool stop = stop_log_monitor_.load();
   while (!stop) {
     if (!output_read_pipe_) break;
     vpn_os::ReadResult read =
-        os_.Read(output_read_pipe_.get(), std::span<char>(buffer, velqa::vpn::kMonitorReadSize),
-                 log_monitor_read_cancellation_.get());
+        child_end_seen
+            ? os_.Read(output_read_pipe_.get(), into, log_monitor_read_cancellation_.get())
+            : os_.ReadWithTimeout(output_read_pipe_.get(), into,
+                                  log_monitor_read_cancellation_.get(),
+                                  velqa::vpn::kMonitorExitPoll);
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
       output_log.Append(buffer, read.bytes);
       output_tail_.Append(buffer, read.bytes);
+    } else if (read.timed_out) {
+      // Nothing came, yet something holds the pipe: looked at below.
     } else if (!read.cancelled && ChildEndedAfterIdleWait()) {
       output_log.Flush();
       LogRecord("sing-box process terminated, stopping log monitor");
       ReportChildExit();
       break;
+    }
+    if (!child_end_seen && std::chrono::steady_clock::now() >= next_look) {
+      if (ChildGone()) {
+        // What the child wrote before it ended is in the pipe already, at
+        // most a pipe's buffer (it would still be blocked in a write
+        // otherwise): read first, so its last lines are in the event.
+        std::size_t drained = 0;
+        while (drained < velqa::vpn::kMonitorDrainAtChildEnd) {
+          const vpn_os::ReadResult more =
+              os_.ReadWithTimeout(output_read_pipe_.get(), into,
+                                  log_monitor_read_cancellation_.get(), {});
+          if (!more.ok || more.bytes == 0) break;
+          output_log.Append(buffer, more.bytes);
+          output_tail_.Append(buffer, more.bytes);
+          drained += more.bytes;
+        }
+        ReportChildExit();
+        child_end_seen = true;
+      }
+      next_look = std::chrono::steady_clock::now() + velqa::vpn::kMonitorExitPoll;
     }
     stop = stop_log_monitor_.load();
   }
@@ -53,15 +88,28 @@ void VpnManager::RunLogMonitor() {
   LogRecord("Log monitor thread stopped");
 }
 
+bool VpnManager::ChildGone() {
+  std::lock_guard<std::mutex> lock(process_mutex_);
+  if (!is_running_.load() || !process_info_.process) return true;
+  const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
+  return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;
+}
+
 bool VpnManager::ChildEndedAfterIdleWait() {
   // Nothing to read: the writers are gone. Look again in a moment, unless a
   // stop comes first, and end once the child has ended.
+  // Usually the pipe ends with the child, so it is looked at once before the
+  // wait: its "exited" event then goes out at once.
   std::unique_lock<std::mutex> lock(process_mutex_);
+  const auto ended = [this] {
+    if (stop_log_monitor_.load() || !is_running_.load() || !process_info_.process) return false;
+    const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
+    return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;
+  };
+  if (ended()) return true;
   log_monitor_wake_.wait_for(lock, velqa::vpn::kMonitorIdlePoll,
                              [this] { return stop_log_monitor_.load(); });
-  if (stop_log_monitor_.load() || !is_running_.load() || !process_info_.process) return false;
-  vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
-  return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;
+  return ended();
 }
 
 void VpnManager::StopLogMonitor() {

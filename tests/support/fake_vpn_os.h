@@ -151,6 +151,7 @@ class FakeVpnOs : public vpn_os::VpnOs {
                           vpn_os::ReadCancellation* cancellation) override;
   std::unique_ptr<vpn_os::ReadCancellation> CreateReadCancellation() override;
   vpn_os::ReadResult ReadWithTimeout(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                                     vpn_os::ReadCancellation* cancellation,
                                      std::chrono::milliseconds timeout) override;
   vpn_os::HandleResult OpenOwnProcessToken() override;
   vpn_os::HandleResult DuplicatePrimaryToken(vpn_os::NativeHandle token) override;

@@ -120,8 +120,9 @@ void FakeVpnOs::SetCancelUnreachable(bool unreachable) {
 
 vpn_os::ReadResult FakeVpnOs::ReadWithTimeout(vpn_os::NativeHandle pipe_handle,
                                               std::span<char> buffer,
+                                              vpn_os::ReadCancellation* cancellation,
                                               std::chrono::milliseconds timeout) {
-  return ReadPipe(pipe_handle, buffer, nullptr, timeout);
+  return ReadPipe(pipe_handle, buffer, cancellation, timeout);
 }
 
 

@@ -46,8 +46,9 @@ class ForwardingVpnOs : public vpn_os::VpnOs {
     return real_.CreateReadCancellation();
   }
   vpn_os::ReadResult ReadWithTimeout(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                                     vpn_os::ReadCancellation* cancellation,
                                      std::chrono::milliseconds timeout) override {
-    return real_.ReadWithTimeout(pipe, buffer, timeout);
+    return real_.ReadWithTimeout(pipe, buffer, cancellation, timeout);
   }
 
   vpn_os::HandleResult OpenOwnProcessToken() override { return real_.OpenOwnProcessToken(); }

@@ -403,9 +403,12 @@ class UnreachableCancellationOs : public ScopedProcessOs {
   }
   vpn_os::ReadResult Read(vpn_os::NativeHandle pipe, std::span<char> buffer,
                           vpn_os::ReadCancellation* cancellation) override {
-    auto* unreachable = static_cast<Unreachable*>(cancellation);
-    return ScopedProcessOs::Read(pipe, buffer,
-                                 unreachable != nullptr ? unreachable->real.get() : nullptr);
+    return ScopedProcessOs::Read(pipe, buffer, Real(cancellation));
+  }
+  vpn_os::ReadResult ReadWithTimeout(vpn_os::NativeHandle pipe, std::span<char> buffer,
+                                     vpn_os::ReadCancellation* cancellation,
+                                     std::chrono::milliseconds timeout) override {
+    return ScopedProcessOs::ReadWithTimeout(pipe, buffer, Real(cancellation), timeout);
   }
 
  private:
@@ -416,6 +419,9 @@ class UnreachableCancellationOs : public ScopedProcessOs {
     bool IsCancelled() const override { return false; }
     std::unique_ptr<vpn_os::ReadCancellation> real;
   };
+  static vpn_os::ReadCancellation* Real(vpn_os::ReadCancellation* cancellation) {
+    return cancellation != nullptr ? static_cast<Unreachable*>(cancellation)->real.get() : nullptr;
+  }
 };
 
 // The process sing-box started holds the pipe as well: ending only sing-box

@@ -186,8 +186,9 @@ std::unique_ptr<ReadCancellation> WinVpnOs::CreateReadCancellation() {
 }
 
 ReadResult WinVpnOs::ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                                     ReadCancellation* cancellation,
                                      std::chrono::milliseconds timeout) {
-  return OverlappedRead(AsHandle(pipe), buffer, nullptr,
+  return OverlappedRead(AsHandle(pipe), buffer, static_cast<WinReadCancellation*>(cancellation),
                         ::GetTickCount64() + static_cast<ULONGLONG>(timeout.count()));
 }
 

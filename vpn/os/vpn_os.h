@@ -248,10 +248,12 @@ class VpnOs {
   virtual ReadResult Read(NativeHandle pipe, std::span<char> buffer,
                           ReadCancellation* cancellation) = 0;
   virtual std::unique_ptr<ReadCancellation> CreateReadCancellation() = 0;
-  // Like Read without a cancellation, but waits at most `timeout` for data:
-  // then fails with `timed_out` set. For a pipe whose writer may be held by
-  // a process nobody controls.
+  // Like Read, but waits at most `timeout` for data: then fails with
+  // `timed_out` set. For a pipe whose writer may be held by a process nobody
+  // controls, and for a reader that must also look at something else now
+  // and then. `cancellation` may be null.
   virtual ReadResult ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                                     ReadCancellation* cancellation,
                                      std::chrono::milliseconds timeout) = 0;
 
   // --- Access token (Linux has no equivalent: these succeed) ---

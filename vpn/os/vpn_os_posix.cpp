@@ -133,8 +133,10 @@ class PosixVpnOs final : public VpnOs {
   }
 
   ReadResult ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                             ReadCancellation* cancellation,
                              std::chrono::milliseconds timeout) override {
-    return ReadFromPipe(pipe, buffer, nullptr, Clock::now() + timeout);
+    return ReadFromPipe(pipe, buffer, static_cast<PosixReadCancellation*>(cancellation),
+                        Clock::now() + timeout);
   }
 
   // Linux has no access tokens or privileges to hand a child: the child

@@ -60,6 +60,7 @@ class WinVpnOs final : public VpnOs {
                   ReadCancellation* cancellation) override;
   std::unique_ptr<ReadCancellation> CreateReadCancellation() override;
   ReadResult ReadWithTimeout(NativeHandle pipe, std::span<char> buffer,
+                             ReadCancellation* cancellation,
                              std::chrono::milliseconds timeout) override;
 
  private:
