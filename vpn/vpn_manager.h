@@ -200,7 +200,8 @@ class VpnManager {
   // Monitor thread, when the pipe had nothing: tells whether the child has
   // ended, looking again after a moment (less when a stop comes).
   bool ChildEndedAfterIdleWait();
-  // Monitor thread: the child has ended, or is no longer the manager's.
+  // Monitor thread: the child has ended, or is no longer the manager's;
+  // false while a stop runs.
   bool ChildGone();
   // StopLogMonitor, when the monitor's pending read cannot be cancelled:
   // ends the own child so that the pipe breaks.

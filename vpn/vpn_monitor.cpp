@@ -6,9 +6,11 @@
 //
 // The end of the pipe is not the end of the child: a process sing-box started
 // holds the pipe too, and may write on (or stay silent) long after sing-box
-// itself has gone. So until the child is seen to end, no read waits longer
-// than kMonitorExitPoll, and the child is looked at at least that often, also
-// while output keeps coming.
+// itself has gone. So no read waits longer than kMonitorExitPoll, and until
+// the child is seen to end it is looked at at least that often, also while
+// output keeps coming. The bounded read also lets a stop end the loop when
+// its cancellation cannot reach the read and a process outside the job
+// holds the pipe.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +47,8 @@ void VpnManager::RunLogMonitor() {
   while (!stop) {
     if (!output_read_pipe_) break;
     vpn_os::ReadResult read =
-        child_end_seen
-            ? os_.Read(output_read_pipe_.get(), into, log_monitor_read_cancellation_.get())
-            : os_.ReadWithTimeout(output_read_pipe_.get(), into,
-                                  log_monitor_read_cancellation_.get(),
-                                  velqa::vpn::kMonitorExitPoll);
+        os_.ReadWithTimeout(output_read_pipe_.get(), into, log_monitor_read_cancellation_.get(),
+                            velqa::vpn::kMonitorExitPoll);
     if (read.ok && read.bytes > 0) {
       buffer[read.bytes] = '\0';
       output_log.Append(buffer, read.bytes);
@@ -62,7 +61,9 @@ void VpnManager::RunLogMonitor() {
       ReportChildExit();
       break;
     }
-    if (!child_end_seen && std::chrono::steady_clock::now() >= next_look) {
+    // A timed-out read counts as the time to look: its clock may run a few
+    // milliseconds ahead of this one.
+    if (!child_end_seen && (read.timed_out || std::chrono::steady_clock::now() >= next_look)) {
       if (ChildGone()) {
         // What the child wrote before it ended is in the pipe already, at
         // most a pipe's buffer (it would still be blocked in a write
@@ -89,7 +90,10 @@ void VpnManager::RunLogMonitor() {
 }
 
 bool VpnManager::ChildGone() {
+  // Not while a stop runs: a child the stop ends (the fallback that breaks
+  // the pipe) is the stop's to tell, as "stopped".
   std::lock_guard<std::mutex> lock(process_mutex_);
+  if (stop_log_monitor_.load()) return false;
   if (!is_running_.load() || !process_info_.process) return true;
   const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
   return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;

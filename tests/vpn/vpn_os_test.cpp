@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,26 +212,39 @@ TEST_F(PlatformOsTest, StartingAMissingProgramFailsWithNotFound) {
   EXPECT_EQ(child.error, kFileNotFound);
 }
 
-TEST_F(PlatformOsTest, APendingReadEndsPromptlyWhenCancelled) {
+// Plain and timed reads alike: a cancellation ends them at once, and a timed
+// read with nothing to read ends at its time though a writer remains.
+TEST_F(PlatformOsTest, APendingReadEndsPromptlyWhenCancelledOrTimedOut) {
   vpn_os::PipeResult pipe = os_.CreateOutputPipe();  // nobody ever writes
-  std::unique_ptr<vpn_os::ReadCancellation> cancellation = os_.CreateReadCancellation();
-  vpn_os::ReadResult result;
-  std::thread reader([&] {
-    char buffer[64];
-    result = os_.Read(pipe.read_end.get(), buffer, cancellation.get());
-  });
-  std::this_thread::sleep_for(100ms);  // let the reader block in its read
-  const auto start = std::chrono::steady_clock::now();
-  cancellation->Cancel();
-  reader.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  EXPECT_FALSE(result.ok);
-  EXPECT_TRUE(result.cancelled);
+  for (const bool timed : {false, true}) {
+    SCOPED_TRACE(timed ? "ReadWithTimeout" : "Read");
+    std::unique_ptr<vpn_os::ReadCancellation> cancellation = os_.CreateReadCancellation();
+    const auto read = [&](std::span<char> buffer) {
+      return timed ? os_.ReadWithTimeout(pipe.read_end.get(), buffer, cancellation.get(), 60s)
+                   : os_.Read(pipe.read_end.get(), buffer, cancellation.get());
+    };
+    vpn_os::ReadResult result;
+    std::thread reader([&] {
+      char buffer[64];
+      result = read(buffer);
+    });
+    std::this_thread::sleep_for(100ms);  // let the reader block in its read
+    const auto start = std::chrono::steady_clock::now();
+    cancellation->Cancel();
+    reader.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.cancelled);
 
-  // Cancelled once, cancelled for good: the next read does not block.
+    // Cancelled once, cancelled for good: the next read does not block.
+    char buffer[64];
+    EXPECT_TRUE(read(buffer).cancelled);
+  }
   char buffer[64];
-  const vpn_os::ReadResult again = os_.Read(pipe.read_end.get(), buffer, cancellation.get());
-  EXPECT_TRUE(again.cancelled);
+  const vpn_os::ReadResult idle = os_.ReadWithTimeout(pipe.read_end.get(), buffer, nullptr, 100ms);
+  EXPECT_FALSE(idle.ok);
+  EXPECT_TRUE(idle.timed_out);
+  EXPECT_FALSE(idle.cancelled);
 }
 
 TEST_F(PlatformOsTest, LibrariesLoadAndReportWhyNot) {

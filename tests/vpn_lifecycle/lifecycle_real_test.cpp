@@ -449,6 +449,32 @@ TEST(RealStopTest, StopEndsTheWholeJobWhenTheMonitorsReadCannotBeCancelled) {
   EXPECT_TRUE(WaitUntilGone(descendant, milliseconds(3000)));
 }
 
+// Once the child has ended by itself the monitor reads on, while a process
+// it started outside the job still holds the pipe: a stop whose cancellation
+// cannot reach that read ends the job, which does not end that process.
+TEST(RealStopTest, AStopAfterTheChildsEndEndsThoughADescendantOutsideTheJobHoldsThePipe) {
+  NativeLogger::GetInstance().Initialize();
+  UnreachableCancellationOs os;
+  if (!DescendantCanLeaveTheJob()) os.RefuseJobAssignment();
+  ScratchDir scratch;
+  OutputRecorder recorder;
+  VpnManager manager(os);
+  Answer reply = StartVpn(manager, scratch.Write("config.json", StandinConfig(
+                                                     R"({"escape_child_ms": 20000, "exit_after_ms": 1300})")));
+  ASSERT_EQ(reply.kind, Answer::Kind::kSuccess) << reply.code << " " << reply.message;
+  const std::uint32_t descendant = SpawnedChild(recorder);
+  ASSERT_NE(descendant, 0u);
+  ASSERT_TRUE(WaitUntilGone(VpnManagerTestPeer(manager).process_id(), milliseconds(3000)));
+  std::this_thread::sleep_for(milliseconds(300));  // the monitor's look at the child
+
+  auto stop = std::async(std::launch::async, [&] { return Call(manager, "stop_vpn"); });
+  const bool finished = stop.wait_for(std::chrono::seconds(8)) == std::future_status::ready;
+  vpn_os::HandleResult held = os.OpenProcessForTermination(descendant);
+  if (held.ok()) os.Terminate(held.handle.get(), 0);
+  EXPECT_TRUE(finished) << "stop_vpn waited for the process holding the pipe";
+  EXPECT_EQ(stop.get().kind, Answer::Kind::kSuccess);
+}
+
 TEST_F(RealLifecycleTest, ConfigPathWithChineseCharactersAndBlanks) {
   ScratchDir dir("velqa 配置 目录");
   const std::string config =

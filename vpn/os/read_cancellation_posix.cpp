@@ -39,8 +39,9 @@ ReadResult ReadPipe(int fd, std::span<char> buffer, PosixReadCancellation* cance
       // Without an event descriptor the cancelled flag is looked at every 50 ms.
       int timeout_ms = cancel != nullptr && !with_event ? 50 : -1;
       if (deadline) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+        // Rounded up: a poll that ends just short of the deadline would
+        // otherwise be followed by polls of 0 ms until it passes.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
         const int left_ms = static_cast<int>(std::max<long long>(left.count(), 0));
         timeout_ms = timeout_ms < 0 ? left_ms : std::min(timeout_ms, left_ms);
       }
