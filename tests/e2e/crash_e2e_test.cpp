@@ -95,10 +95,12 @@ TEST_P(CrashTest, WritesADumpAndAnErrorRecordAndEndsWithTheCodeTakingSingBoxAlon
   AppProcess app;
   StartCrashing(app, std::string("crash ") + GetParam().command + "\n");
   const auto ended = TimeCrashToExit(app);
-  ASSERT_TRUE(ended.has_value()) << app.Output();
+  // What the scripted Dart side got to, for a run that cannot be repeated.
+  ASSERT_TRUE(ended.has_value()) << app.Output() << "\nevents:\n" << ReadFileBytes(events())
+                                 << "\nreplies:\n" << ReadFileBytes(replies());
   EXPECT_EQ(testing::CrashCodeText(ended->second), testing::CrashCodeText(GetParam().code))
       << app.Output();
-  EXPECT_LT(ended->first, kCrashToExitLimitMs);
+  EXPECT_LT(ended->first, kCrashToExitLimitMs) << ReadFileBytes(events());
 
   // sing-box ran when the host crashed, and went with it.
   const std::vector<ReplyLine> lines = ReadReplies(replies());
