@@ -113,6 +113,24 @@ std::optional<std::string> Utf8FromWide(std::wstring_view wide) {
   return utf8;
 }
 
+std::string Utf8ForDisplay(std::string_view text) {
+  if (IsValidUtf8(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  char32_t code_point = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = DecodeUtf8(text, i, code_point);
+    if (length == 0) {
+      out.append("\xEF\xBF\xBD");
+      ++i;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
 DisplayChunk Utf16ForDisplay(std::string_view utf8, wchar_t* out, std::size_t capacity) {
   std::size_t i = 0;
   std::size_t units = 0;

@@ -37,6 +37,9 @@ struct DisplayChunk {
   std::size_t units;     // UTF-16 units written to `out`
 };
 DisplayChunk Utf16ForDisplay(std::string_view utf8, wchar_t* out, std::size_t capacity);
+// For showing text only, as above, in UTF-8: `text` with each byte that does
+// not start a well-formed sequence replaced by U+FFFD.
+std::string Utf8ForDisplay(std::string_view text);
 
 }  // namespace velqa::base
 

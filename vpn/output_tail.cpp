@@ -13,30 +13,6 @@ namespace {
 // replacements, and the line end in front of them.
 constexpr std::size_t kKept = 4 * OutputTail::kLimit;
 
-std::size_t SequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) return 2;
-  if ((lead & 0xF0) == 0xE0) return 3;
-  if ((lead & 0xF8) == 0xF0) return 4;
-  return 1;
-}
-
-std::string WithReplacements(std::string_view text) {
-  if (base::IsValidUtf8(text)) return std::string(text);
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = SequenceLength(static_cast<unsigned char>(text[i]));
-    if (i + length <= text.size() && base::IsValidUtf8(text.substr(i, length))) {
-      out.append(text.substr(i, length));
-      i += length;
-    } else {
-      out.append("\xEF\xBF\xBD");
-      ++i;
-    }
-  }
-  return out;
-}
-
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 }  // namespace
@@ -83,7 +59,7 @@ std::string OutputTail::LastLines() const {
     if (cut_ && line_end != std::string_view::npos && line_end + 1 < kept.size()) {
       kept.remove_prefix(line_end + 1);
     }
-    text = WithReplacements(kept);
+    text = base::Utf8ForDisplay(kept);
   }
   if (text.size() <= kLimit) return text;
   // Whole lines that fit: everything after the first line end that leaves

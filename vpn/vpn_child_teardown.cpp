@@ -70,22 +70,16 @@ VpnManager::StepOutcome VpnManager::EndRunningChildBeforeStart() {
   restart.report_terminate_failure = true;
   restart.kept_running = "Previous sing-box process (PID: " + pid +
                          ") cannot be ended; no second one is started";
-  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
-  switch (EndOwnChild(restart)) {
+  switch (EndOwnChildAndTell(restart)) {
     case ChildEnd::kNoChild:
       return std::nullopt;
-    case ChildEnd::kKeptRunning: {
+    case ChildEnd::kKeptRunning:
       // Two would compete for the same ports, and an orphan could not be
-      // stopped any more: the start fails, and stop_vpn can try again. The
-      // child is still the manager's, so its end is still to be told.
-      std::lock_guard<std::mutex> lock(process_mutex_);
-      child_end_told_ = false;
+      // stopped any more: the start fails, and stop_vpn can try again.
       return ProcessStartFailed();
-    }
     case ChildEnd::kEnded:
       break;
   }
-  if (end) events_.Send(std::move(*end));
   LogRecord("Previous sing-box process handles and Job Object closed");
   StopLogMonitor();
   return std::nullopt;

@@ -62,13 +62,19 @@ void VpnEvents::Register(flutter::BinaryMessenger* messenger, Wake wake) {
   channel_->SetStreamHandler(std::make_unique<Listener>(stream_));
 }
 
-void VpnEvents::Post(EncodableValue event) {
-  {
-    std::lock_guard<std::mutex> lock(stream_->mutex);
-    if (!stream_->listening) return;
+bool VpnEvents::Enqueue(EncodableValue event, bool ahead) {
+  std::lock_guard<std::mutex> lock(stream_->mutex);
+  if (!stream_->listening) return false;
+  if (ahead) {
+    stream_->queue.push_front(std::move(event));
+  } else {
     stream_->queue.push_back(std::move(event));
   }
-  if (wake_) wake_();
+  return true;
+}
+
+void VpnEvents::Post(EncodableValue event) {
+  if (Enqueue(std::move(event), false) && wake_) wake_();
 }
 
 void VpnEvents::Deliver() {
@@ -87,21 +93,11 @@ void VpnEvents::Deliver() {
 }
 
 void VpnEvents::Send(EncodableValue event) {
-  {
-    std::lock_guard<std::mutex> lock(stream_->mutex);
-    if (!stream_->listening) return;
-    stream_->queue.push_back(std::move(event));
-  }
-  Deliver();
+  if (Enqueue(std::move(event), false)) Deliver();
 }
 
 void VpnEvents::SendAhead(EncodableValue event) {
-  {
-    std::lock_guard<std::mutex> lock(stream_->mutex);
-    if (!stream_->listening) return;
-    stream_->queue.push_front(std::move(event));
-  }
-  Deliver();
+  if (Enqueue(std::move(event), true)) Deliver();
 }
 
 namespace {

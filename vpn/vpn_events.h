@@ -60,6 +60,10 @@ class VpnEvents {
   struct Stream;
   class Listener;
 
+  // Queues `event` (at the front when `ahead`); false, dropping it, when
+  // nobody listens.
+  bool Enqueue(flutter::EncodableValue event, bool ahead);
+
   std::shared_ptr<Stream> stream_;
   Wake wake_;
   std::unique_ptr<flutter::EventChannel<flutter::EncodableValue>> channel_;

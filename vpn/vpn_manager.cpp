@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <optional>
 #include <utility>
 
 #include "channel/standard_method_codec.h"
@@ -23,9 +22,7 @@ VpnManager::VpnManager(vpn_os::VpnOs& os) : os_(os) {}
 
 VpnManager::~VpnManager() {
   StopLogMonitor();
-  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
-  EndOwnChild(ChildTeardown{});
-  if (end) events_.Send(std::move(*end));
+  EndOwnChildAndTell(ChildTeardown{});
   UnloadWinTun();
   log_monitor_thread_.reset();
   channel_.reset();

@@ -203,6 +203,9 @@ class VpnManager {
   // Monitor thread: the child has ended, or is no longer the manager's;
   // false while a stop runs.
   bool ChildGone();
+  // process_mutex_ held: the own child's exit code once it has ended;
+  // nothing while it runs, when none is held, or when it cannot be read.
+  std::optional<std::uint32_t> EndedChildExitCode();
   // StopLogMonitor, when the monitor's pending read cannot be cancelled:
   // ends the own child so that the pipe breaks.
   void EndChildToBreakOutputPipe();
@@ -219,6 +222,10 @@ class VpnManager {
   void ReportChildExit();
   // Queues "exited" unless this child's end was told; process_mutex_ held.
   void QueueChildExit(std::uint32_t exit_code);
+  // EndOwnChild for an end the host causes, told to the Dart side: "stopped",
+  // or "exited" for a child that had already ended by itself. A child kept
+  // running stays untold.
+  ChildEnd EndOwnChildAndTell(const ChildTeardown& teardown);
 
   // One log record: Info with the tag "VpnManager".
   static void LogRecord(const std::string& message);

@@ -37,18 +37,28 @@ std::optional<flutter::EncodableValue> VpnManager::TakeChildEndEvent() {
   std::lock_guard<std::mutex> lock(process_mutex_);
   if (!is_running_.load() || !process_info_.process || child_end_told_) return std::nullopt;
   child_end_told_ = true;
-  const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
-  if (exit_code.ok && exit_code.exit_code != vpn_os::kStillActive) {
-    return VpnEvents::Exited(exit_code.exit_code, output_tail_.LastLines());
+  if (const std::optional<std::uint32_t> exit_code = EndedChildExitCode()) {
+    return VpnEvents::Exited(*exit_code, output_tail_.LastLines());
   }
   return VpnEvents::Stopped();
 }
 
+VpnManager::ChildEnd VpnManager::EndOwnChildAndTell(const ChildTeardown& teardown) {
+  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
+  const ChildEnd ended = EndOwnChild(teardown);
+  if (ended == ChildEnd::kKeptRunning) {
+    // Still the manager's: its end is still to be told.
+    std::lock_guard<std::mutex> lock(process_mutex_);
+    child_end_told_ = false;
+  } else if (end) {
+    events_.Send(std::move(*end));
+  }
+  return ended;
+}
+
 void VpnManager::ReportChildExit() {
   std::lock_guard<std::mutex> lock(process_mutex_);
-  if (!is_running_.load() || !process_info_.process) return;
-  const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
-  if (exit_code.ok && exit_code.exit_code != vpn_os::kStillActive) QueueChildExit(exit_code.exit_code);
+  if (const std::optional<std::uint32_t> exit_code = EndedChildExitCode()) QueueChildExit(*exit_code);
 }
 
 void VpnManager::QueueChildExit(std::uint32_t exit_code) {

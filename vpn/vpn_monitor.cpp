@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -95,8 +96,14 @@ bool VpnManager::ChildGone() {
   std::lock_guard<std::mutex> lock(process_mutex_);
   if (stop_log_monitor_.load()) return false;
   if (!is_running_.load() || !process_info_.process) return true;
+  return EndedChildExitCode().has_value();
+}
+
+std::optional<std::uint32_t> VpnManager::EndedChildExitCode() {
+  if (!is_running_.load() || !process_info_.process) return std::nullopt;
   const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
-  return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;
+  if (!exit_code.ok || exit_code.exit_code == vpn_os::kStillActive) return std::nullopt;
+  return exit_code.exit_code;
 }
 
 bool VpnManager::ChildEndedAfterIdleWait() {
@@ -105,11 +112,7 @@ bool VpnManager::ChildEndedAfterIdleWait() {
   // Usually the pipe ends with the child, so it is looked at once before the
   // wait: its "exited" event then goes out at once.
   std::unique_lock<std::mutex> lock(process_mutex_);
-  const auto ended = [this] {
-    if (stop_log_monitor_.load() || !is_running_.load() || !process_info_.process) return false;
-    const vpn_os::ExitCodeResult exit_code = os_.GetExitCode(process_info_.process.get());
-    return exit_code.ok && exit_code.exit_code != vpn_os::kStillActive;
-  };
+  const auto ended = [this] { return !stop_log_monitor_.load() && EndedChildExitCode(); };
   if (ended()) return true;
   log_monitor_wake_.wait_for(lock, velqa::vpn::kMonitorIdlePoll,
                              [this] { return stop_log_monitor_.load(); });

@@ -2,7 +2,6 @@
 // sing-box processes, and telling the Dart side whether sing-box runs.
 // Image names are compared exactly, letter case included.
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -34,9 +33,7 @@ void VpnManager::StopVpn(ResultPtr result) {
   stop.report_terminate_failure = true;
   // The job stays until the stray processes are dealt with.
   stop.close_job = false;
-  std::optional<flutter::EncodableValue> end = TakeChildEndEvent();
-  EndOwnChild(stop);
-  if (end) events_.Send(std::move(*end));
+  EndOwnChildAndTell(stop);
 
   for (const char* name : kStrayImageNames) {
     if (TerminateProcessesByName(name)) {
