@@ -87,10 +87,8 @@ void AnswerFailedHandler(MethodReplyState& state, const MethodCodec<T>& codec) n
 template <typename T = EncodableValue>
 class EngineMethodResult : public MethodResult<T> {
  public:
-  // `codec` encodes the answers and must outlive the result.
-  EngineMethodResult(BinaryReply reply, const MethodCodec<T>* codec)
-      : EngineMethodResult(std::make_shared<internal::MethodReplyState>(std::move(reply)), codec) {}
-  // A result whose reply state the caller keeps a share of.
+  // A result whose reply state the caller keeps a share of; `codec` encodes
+  // the answers and must outlive the result.
   EngineMethodResult(std::shared_ptr<internal::MethodReplyState> state, const MethodCodec<T>* codec)
       : state_(std::move(state)), codec_(codec) {
     state_->result_alive.store(true, std::memory_order_relaxed);

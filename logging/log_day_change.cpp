@@ -2,13 +2,13 @@
 // belongs to it.
 #include <exception>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <utility>
 
 #include "base/utf8_path.h"
 #include "logging/background_task.h"
 #include "logging/log_day.h"
+#include "logging/log_directory.h"
 #include "logging/log_file.h"
 #include "logging/log_format.h"
 #include "logging/native_logger.h"
@@ -21,25 +21,22 @@ std::string NativeLogger::ChangeDayLocked(const std::string& timestamp) {
   try {
     const std::string day = velqa::logging::DayOfTimestamp(timestamp);
     const fs::path next =
-        PathFromUtf8(log_file_path_).parent_path() / PathFromUtf8(velqa::logging::DayFileName(day));
+        velqa::logging::DayLogFilePath(PathFromUtf8(log_file_path_).parent_path(), day);
     std::string next_text = Utf8FromPath(next);
     std::string notice;
     velqa::logging::AppendLogEntry(notice, LogLevel::kInfo, "日期变更，此前的记录在: " + log_file_path_,
-                                   "NativeLogger", timestamp);
+                                   kOwnTag, timestamp);
     notice += '\n';
 
     // The new file is opened before the old one is closed: when it cannot be
     // opened (the folder is gone, another program holds the name), records
     // go on into the old file and the change is tried again a second later.
-    auto file = std::make_unique<velqa::logging::LogFile>();
-    if (!file->open(next)) {
+    if (!log_file_->open(next)) {
       if (day_schedule_->Failed(timestamp)) {
         Notice("NativeLogger: 无法打开日志文件: ", next_text);
       }
       return {};
     }
-    std::swap(log_file_, file);
-    file->close();
     log_file_path_ = std::move(next_text);
     day_schedule_->Opened(day);
     cleanup_task_->Request();

@@ -20,8 +20,13 @@ std::filesystem::path LogDirectory() {
 }
 
 std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
+                                     std::string_view day) {
+  return log_directory / base::PathFromUtf8(DayFileName(day));
+}
+
+std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
                                      std::chrono::system_clock::time_point time) {
-  return log_directory / base::PathFromUtf8(DayFileName(FormatLocalTime(time, "%Y%m%d")));
+  return DayLogFilePath(log_directory, FormatLocalTime(time, "%Y%m%d"));
 }
 
 }  // namespace velqa::logging

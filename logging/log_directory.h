@@ -23,6 +23,9 @@ std::filesystem::path LogDirectory();
 // representation.
 std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
                                      std::chrono::system_clock::time_point time);
+// The same for the day `day` (YYYYMMDD).
+std::filesystem::path DayLogFilePath(const std::filesystem::path& log_directory,
+                                     std::string_view day);
 
 }  // namespace velqa::logging
 

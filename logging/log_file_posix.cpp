@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "logging/link_status.h"
 #include "logging/log_file.h"
 
 namespace velqa::logging {
@@ -17,11 +18,9 @@ LogFileHandle OpenLogFileForAppend(const std::filesystem::path& path, std::error
       ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!parent) {
     // ENOTDIR is what O_NOFOLLOW|O_DIRECTORY gives for a link as well.
-    struct stat link;
     const int code = errno;
-    error = ::lstat(directory.c_str(), &link) == 0 && S_ISLNK(link.st_mode)
-                ? std::make_error_code(std::errc::too_many_symbolic_link_levels)
-                : std::error_code(code, std::generic_category());
+    error = IsLink(directory) ? std::make_error_code(std::errc::too_many_symbolic_link_levels)
+                              : std::error_code(code, std::generic_category());
     return {};
   }
   // Close-on-exec: a child the host starts must not hold the log open.

@@ -106,7 +106,7 @@ bool NativeLogger::Initialize() {
     if (!fs::exists(log_directory)) fs::create_directories(log_directory);
 
     const std::string date = velqa::logging::FormatLocalTime(Now(), "%Y%m%d");
-    const fs::path file_path = log_directory / velqa::base::PathFromUtf8(velqa::logging::DayFileName(date));
+    const fs::path file_path = velqa::logging::DayLogFilePath(log_directory, date);
     log_file_path_ = velqa::base::Utf8FromPath(file_path);
     day_schedule_->Opened(date);
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 
+#include "base/system_library_win.h"
 #include "base/win_resources_win.h"
 #include "logging/log_directory.h"
 #include "shell/crash_channel_win.h"
@@ -19,25 +20,23 @@
 
 namespace {
 
+using velqa::base::SystemFunction;
 using velqa::base::UniqueHandle;
 using velqa::base::UniqueMappedView;
+using velqa::base::UniqueModule;
 using velqa::shell::CrashRequest;
 using velqa::shell::MiniDumpWriteDumpFn;
 
-// From the system directory only: a dbghelp.dll beside the executable could
-// be anybody's. Kept loaded until the watcher ends.
-MiniDumpWriteDumpFn LoadDumpWriter(HANDLE host) {
-  HMODULE dbghelp = ::LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (dbghelp == nullptr) return nullptr;
+// The dump writer of `dbghelp` (from System32: a dbghelp.dll beside the
+// executable could be anybody's), which stays loaded until the watcher ends.
+MiniDumpWriteDumpFn LoadDumpWriter(const UniqueModule& dbghelp, HANDLE host) {
   // Registers the host with dbghelp now, without reading any module's
   // symbols. Wine's dump writer otherwise does it during the crash and reads
   // the symbols of every loaded module, which can take half a minute.
   using SymInitializeFn = BOOL(WINAPI*)(HANDLE, PCWSTR, BOOL);
-  auto initialize = reinterpret_cast<SymInitializeFn>(
-      reinterpret_cast<void*>(::GetProcAddress(dbghelp, "SymInitializeW")));
+  const auto initialize = SystemFunction<SymInitializeFn>(dbghelp, "SymInitializeW");
   if (initialize != nullptr) initialize(host, nullptr, FALSE);
-  return reinterpret_cast<MiniDumpWriteDumpFn>(
-      reinterpret_cast<void*>(::GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+  return SystemFunction<MiniDumpWriteDumpFn>(dbghelp, "MiniDumpWriteDump");
 }
 
 // The command line after the program name.
@@ -71,7 +70,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     view.Reset(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, sizeof(CrashRequest)));
   }
   if (!view) return 3;
-  const MiniDumpWriteDumpFn write_dump = LoadDumpWriter(host.get());
+  const UniqueModule dbghelp = velqa::base::LoadSystemLibrary(L"dbghelp.dll");
+  const MiniDumpWriteDumpFn write_dump = LoadDumpWriter(dbghelp, host.get());
 
   const HANDLE waits[] = {crashed.get(), host.get()};
   if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;
