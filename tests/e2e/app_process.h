@@ -20,6 +20,11 @@
 
 namespace velqa::e2e {
 
+// How long the application may take to start, and the image name of the
+// sing-box it starts.
+inline constexpr DWORD kStartTimeoutMs = 30000;
+inline constexpr wchar_t kSingBoxImage[] = L"sing-box-amd64.exe";
+
 // The bundle assembled by the build: <build>\bundle beside <build>\bin.
 std::filesystem::path BundleDirectory();
 

@@ -22,9 +22,7 @@ namespace velqa::e2e {
 
 namespace fs = std::filesystem;
 
-inline constexpr DWORD kStartTimeoutMs = 30000;
 inline constexpr DWORD kExitTimeoutMs = 20000;
-inline constexpr wchar_t kSingBoxImage[] = L"sing-box-amd64.exe";
 
 // The bytes as lower-case hex digits.
 std::string Hex(const std::string& bytes);

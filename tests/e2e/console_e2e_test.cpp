@@ -13,6 +13,7 @@
 #include "base/win_resources_win.h"
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
+#include "tests/support/standin_config.h"
 
 namespace velqa::e2e {
 namespace {
@@ -121,16 +122,11 @@ TEST(ConsoleTest, StartedFromAConsoleTheRecordsAppearThereUnlessOutputIsRedirect
 TEST(ConsoleTest, AStandardOutputNobodyReadsHoldsUpNeitherTheCallsNorTheExit) {
   TempDirectory work(L"velqa_blocked_stdout_");
   const fs::path config = work.path() / L"sing-box.json";
-  WriteFileBytes(config, R"({"log": {"level": "info"}, "standin": {"burst_bytes": 8388608}})");
-  std::string config_json;
-  for (const char c : Utf8(config)) {
-    if (c == '\\') config_json += '\\';
-    config_json += c;
-  }
+  WriteFileBytes(config, vpn_test::StandinConfig(R"({"burst_bytes": 8388608})"));
   const fs::path script = work.path() / L"session.dart-script";
   const fs::path replies = work.path() / L"replies.txt";
   WriteFileBytes(script, "call check_tun_driver\n"
-                         "call start_vpn {\"config_path\": \"" + config_json + "\"}\n"
+                         "call start_vpn {\"config_path\": " + vpn_test::JsonString(Utf8(config)) + "}\n"
                          "sleep 500\n"
                          "call get_vpn_status\n"
                          "call stop_vpn\n"

@@ -18,6 +18,7 @@
 #include "tests/e2e/app_process.h"
 #include "tests/e2e/session_files.h"
 #include "tests/support/minidump_reader.h"
+#include "tests/support/standin_config.h"
 
 namespace velqa::e2e {
 namespace {
@@ -48,9 +49,8 @@ class CrashSession : public ::testing::Test {
     const fs::path config = work_->path() / L"sing-box.json";
     const fs::path script = work_->path() / L"crash.dart-script";
     WriteFileBytes(config, "{}\n");
-    std::string config_json;
-    for (char c : Utf8(config)) config_json += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    WriteFileBytes(script, "call start_vpn {\"config_path\": \"" + config_json + "\"}\n" + rest);
+    WriteFileBytes(script, "call start_vpn {\"config_path\": " + vpn_test::JsonString(Utf8(config)) +
+                               "}\n" + rest);
     DWORD error = 0;
     ASSERT_TRUE(app.Start(bundle_ / L"velqa_assistant.exe",
                           {L"--dart-script", script.wstring(), L"--dart-replies", replies().wstring(),

@@ -20,7 +20,7 @@
 namespace velqa::e2e {
 namespace {
 
-using velqa::testing::IsProcessAlive;
+using velqa::testing::WaitUntilGone;
 
 TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverything) {
   AppProcess app;
@@ -55,8 +55,8 @@ TEST_F(AppTest, CloseHidesToTheTrayTheIconShowsItAndTheTrayMenuExitEndsEverythin
   ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
 
   EXPECT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(0)) << app.Output();
-  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box); }, 5000)) << "sing-box left";
-  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(watcher[0]); }, 5000)) << "watcher left";
+  EXPECT_TRUE(WaitUntilGone(sing_box, std::chrono::milliseconds(5000))) << "sing-box left";
+  EXPECT_TRUE(WaitUntilGone(watcher[0], std::chrono::milliseconds(5000))) << "watcher left";
 }
 
 TEST_F(AppTest, TheWindowKeepsItsOuterSizeAndTheFontsFollowTheSystem) {
@@ -112,8 +112,8 @@ TEST_F(AppTest, KillingTheApplicationHardEndsItsSingBoxAndItsCrashWatcher) {
 
   ::TerminateProcess(app.handle(), 9);
   ASSERT_EQ(app.WaitForExit(kExitTimeoutMs), std::optional<DWORD>(9));
-  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(sing_box); }, 10000)) << "sing-box left";
-  EXPECT_TRUE(WaitFor([&] { return !IsProcessAlive(watcher[0]); }, 10000)) << "watcher left";
+  EXPECT_TRUE(WaitUntilGone(sing_box, std::chrono::milliseconds(10000))) << "sing-box left";
+  EXPECT_TRUE(WaitUntilGone(watcher[0], std::chrono::milliseconds(10000))) << "watcher left";
 }
 
 }  // namespace

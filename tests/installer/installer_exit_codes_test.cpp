@@ -91,7 +91,7 @@ TEST_F(InstallerTest, ASetupStoppedByAFileItCannotWriteReturnsTwoAndItsNextRunCo
     EXPECT_EQ(UninstallValue(L"DisplayVersion"), std::optional<std::wstring>(kVersion));
   }
   ASSERT_EQ(Run(upgrade_setup_, {L"/S"}), std::optional<DWORD>(0));
-  EXPECT_TRUE(EndsWith(ReadFileBytes(exe), VELQA_TEST_UPGRADE_MARKER));
+  EXPECT_TRUE(ReadFileBytes(exe).ends_with(VELQA_TEST_UPGRADE_MARKER));
   EXPECT_FALSE(fs::exists(install_dir_ / kDroppedFile));
   EXPECT_EQ(UninstallValue(L"DisplayVersion"), std::optional<std::wstring>(kUpgradeVersion));
   ASSERT_EQ(RunQuietUninstall(), std::optional<DWORD>(0));

@@ -5,6 +5,7 @@
 
 #include "base/win_resources_win.h"
 #include "tests/support/process_probe.h"
+#include "tests/support/standin_config.h"
 
 namespace velqa::e2e {
 
@@ -57,11 +58,6 @@ fs::path KnownFolder(REFKNOWNFOLDERID id) {
 
 bool RunningUnderWine() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::vector<std::wstring> DirectoryEntries(const fs::path& directory) {
@@ -184,9 +180,8 @@ DWORD InstallerTest::StartInstalledCopyWithSingBox(AppProcess& app) {
   const fs::path replies = work_->path() / L"replies.txt";
   std::error_code ignored;
   fs::remove(replies, ignored);
-  std::string escaped;
-  for (char c : Utf8(config_)) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-  WriteFileBytes(script, "call start_vpn {\"config_path\": \"" + escaped + "\"}\nsleep 120000\n");
+  WriteFileBytes(script, "call start_vpn {\"config_path\": " + vpn_test::JsonString(Utf8(config_)) +
+                             "}\nsleep 120000\n");
   DWORD error = 0;
   if (!app.Start(install_dir_ / L"velqa_assistant.exe",
                  {L"--dart-script", script.wstring(), L"--dart-replies", replies.wstring()},
@@ -216,7 +211,7 @@ void InstallerTest::StartSingBox(AppProcess& process, const fs::path& executable
 }
 
 bool InstallerTest::Gone(DWORD pid) {
-  return WaitFor([&] { return !velqa::testing::IsProcessAlive(pid); }, 5000);
+  return velqa::testing::WaitUntilGone(pid, std::chrono::milliseconds(5000));
 }
 
 }  // namespace velqa::e2e

@@ -27,14 +27,12 @@ inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelqaAssistant";
 inline constexpr wchar_t kLocalDumpsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\velqa_assistant.exe";
-inline constexpr wchar_t kSingBoxImage[] = L"sing-box-amd64.exe";
 inline constexpr wchar_t kVersion[] = L"" VELQA_TEST_VERSION;
 inline constexpr wchar_t kUpgradeVersion[] = L"" VELQA_TEST_UPGRADE_VERSION;
 // A file the first version ships and the upgrade no longer does (with
 // forward slashes, relative to the install folder).
 inline constexpr wchar_t kDroppedFile[] = L"" VELQA_TEST_UPGRADE_DROPS;
 inline constexpr DWORD kSetupTimeoutMs = 90000;
-inline constexpr DWORD kStartTimeoutMs = 30000;
 
 // A value of HKLM's 64-bit view: its type and its text or number.
 struct RegistryValue {
@@ -49,7 +47,6 @@ bool MachineKeyExists(const wchar_t* key);
 
 std::filesystem::path KnownFolder(REFKNOWNFOLDERID id);
 bool RunningUnderWine();
-bool EndsWith(const std::string& text, const std::string& suffix);
 std::vector<std::wstring> DirectoryEntries(const std::filesystem::path& directory);
 
 class InstallerTest : public ::testing::Test {

@@ -146,7 +146,7 @@ TEST_F(InstallerTest, SilentInstallUpgradeWhileRunningAndUninstallLeaveNothingBe
   EXPECT_TRUE(Gone(child)) << "its sing-box still runs";
   EXPECT_FALSE(stray_.IsRunning()) << "sing-box from the install folder still runs";
   EXPECT_TRUE(foreign_.IsRunning()) << "a sing-box elsewhere was ended";
-  EXPECT_TRUE(EndsWith(ReadFileBytes(exe), VELQA_TEST_UPGRADE_MARKER)) << "executable not replaced";
+  EXPECT_TRUE(ReadFileBytes(exe).ends_with(VELQA_TEST_UPGRADE_MARKER)) << "executable not replaced";
   EXPECT_FALSE(fs::exists(dropped)) << "a file the new version no longer ships is left";
   EXPECT_EQ(UninstallValue(L"DisplayVersion"), std::optional<std::wstring>(kUpgradeVersion));
   EXPECT_EQ(UninstallValue(L"InstallLocation"), std::optional<std::wstring>(install_dir_));

@@ -24,6 +24,16 @@ vpn_os::Status ScopedProcessOs::AssignProcessToJob(vpn_os::NativeHandle job,
   return real_.AssignProcessToJob(job, process);
 }
 
+std::string ReadToEnd(vpn_os::VpnOs& os, vpn_os::NativeHandle pipe) {
+  std::string text;
+  char buffer[4095];
+  for (;;) {
+    const vpn_os::ReadResult read = os.Read(pipe, buffer, nullptr);
+    if (!read.ok || read.bytes == 0) return text;
+    text.append(buffer, read.bytes);
+  }
+}
+
 vpn_os::ProcessLaunch ProgramLaunch(const std::filesystem::path& executable,
                                     const std::vector<std::string>& arguments,
                                     vpn_os::NativeHandle output, vpn_os::NativeHandle token) {

@@ -26,6 +26,9 @@ vpn_os::ProcessLaunch ProgramLaunch(const std::filesystem::path& executable,
                                     const std::vector<std::string>& arguments,
                                     vpn_os::NativeHandle output, vpn_os::NativeHandle token = 0);
 
+// Everything `pipe` delivers until its writers are gone.
+std::string ReadToEnd(vpn_os::VpnOs& os, vpn_os::NativeHandle pipe);
+
 class ScopedProcessOs : public vpn_test_support::ForwardingVpnOs {
  public:
   void Track(std::uint32_t process_id);

@@ -40,17 +40,6 @@ vpn_os::ProcessResult StartProbe(vpn_os::VpnOs& os, const std::vector<std::strin
   return os.StartProcess(ProgramLaunch(program, arguments, output, token));
 }
 
-// Everything the pipe delivers until its writers are gone.
-std::string ReadToEnd(vpn_os::VpnOs& os, vpn_os::NativeHandle pipe) {
-  std::string text;
-  char buffer[4095];
-  for (;;) {
-    const vpn_os::ReadResult read = os.Read(pipe, buffer, nullptr);
-    if (!read.ok || read.bytes == 0) return text;
-    text.append(buffer, read.bytes);
-  }
-}
-
 class PlatformOsTest : public testing::Test {
  protected:
   vpn_os::VpnOs& os_ = vpn_os::PlatformOs();

@@ -10,9 +10,9 @@
 
 #include "base/utf8_path.h"
 #include "channel/encodable_value.h"
-#include "base/utf8_path.h"
 #include "tests/support/build_layout.h"
 #include "tests/support/relocated_os.h"
+#include "tests/support/scoped_process_os.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/vpn_answer.h"
 #include "tests/support/vpn_manager_test_peer.h"
@@ -146,13 +146,7 @@ TEST_F(RealFilesTest, ProgramInAChineseFolderFindsItsFilesThroughItsOwnPath) {
   ASSERT_TRUE(child.ok()) << child.error;
   pipe.write_end.Reset();
 
-  std::string output;
-  char buffer[4096];
-  for (;;) {
-    const vpn_os::ReadResult read = os.Read(pipe.read_end.get(), buffer, nullptr);
-    if (!read.ok || read.bytes == 0) break;
-    output.append(buffer, read.bytes);
-  }
+  const std::string output = ReadToEnd(os, pipe.read_end.get());
   ASSERT_EQ(os.WaitForExit(child.info.process.get(), std::chrono::seconds(30)).outcome,
             vpn_os::WaitOutcome::kExited);
   EXPECT_EQ(os.GetExitCode(child.info.process.get()).exit_code, 0u) << output;
