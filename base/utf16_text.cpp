@@ -47,6 +47,19 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& code_poin
 bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
+// Writes `code_point` as UTF-16 into `out` (room for two units); gives the
+// number of units written.
+std::size_t PutUtf16(char32_t code_point, wchar_t* out) {
+  if (code_point < 0x10000) {
+    out[0] = static_cast<wchar_t>(code_point);
+    return 1;
+  }
+  code_point -= 0x10000;
+  out[0] = static_cast<wchar_t>(0xD800 + (code_point >> 10));
+  out[1] = static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF));
+  return 2;
+}
+
 void AppendUtf8(std::string& out, char32_t code_point) {
   if (code_point < 0x80) {
     out += static_cast<char>(code_point);
@@ -83,13 +96,8 @@ std::optional<std::wstring> WideFromUtf8(std::string_view utf8) {
   for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
     length = DecodeUtf8(utf8, i, code_point);
     if (length == 0) return std::nullopt;
-    if (code_point < 0x10000) {
-      wide += static_cast<wchar_t>(code_point);
-    } else {
-      code_point -= 0x10000;
-      wide += static_cast<wchar_t>(0xD800 + (code_point >> 10));
-      wide += static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF));
-    }
+    wchar_t units[2];
+    wide.append(units, PutUtf16(code_point, units));
   }
   return wide;
 }
@@ -141,13 +149,7 @@ DisplayChunk Utf16ForDisplay(std::string_view utf8, wchar_t* out, std::size_t ca
       code_point = 0xFFFD;
       length = 1;
     }
-    if (code_point < 0x10000) {
-      out[units++] = static_cast<wchar_t>(code_point);
-    } else {
-      code_point -= 0x10000;
-      out[units++] = static_cast<wchar_t>(0xD800 + (code_point >> 10));
-      out[units++] = static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF));
-    }
+    units += PutUtf16(code_point, out + units);
     i += length;
   }
   return {i, units};
