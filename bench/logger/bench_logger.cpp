@@ -15,10 +15,7 @@
 //   figure logger_blocked_stdout ns_per_record V ns
 //   figure logger_free_stdout ns_per_record V ns
 //   ratio logger_blocked_stdout free_stdout V
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -26,7 +23,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -35,11 +31,10 @@
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
-#include "base/unique_fd_posix.h"
 #include "bench/support/round_reporter.h"
 #include "bench/support/table_stream.h"
-#include "logging/console_output.h"
 #include "logging/native_logger.h"
+#include "tests/support/blocked_stdout_posix.h"
 
 namespace fs = std::filesystem;
 
@@ -64,36 +59,16 @@ void BM_Logger(benchmark::State& state) {
 
 // Standard output a pipe that is full and that nobody reads while the
 // records are written; afterwards it is read until the console queue is
-// empty and /dev/null is put back.
+// empty and the earlier standard output is put back.
 void BM_LoggerBlocked(benchmark::State& state) {
-  int ends[2];
-  if (pipe(ends) != 0) {
+  vpn_test::BlockedStdout blocked;
+  if (!blocked.ok()) {
     state.SkipWithError("pipe");
     return;
   }
-  const velqa::base::UniqueFd read_end(ends[0]);
-  velqa::base::UniqueFd write_end(ends[1]);
-  fcntl(write_end.get(), F_SETFL, O_NONBLOCK);
-  const std::string chunk(4096, '#');
-  while (write(write_end.get(), chunk.data(), chunk.size()) > 0) {
-  }
-  fcntl(write_end.get(), F_SETFL, 0);
-  const velqa::base::UniqueFd saved(dup(STDOUT_FILENO));
-  dup2(write_end.get(), STDOUT_FILENO);
-  write_end.Reset();
-
   NativeLogger& logger = NativeLogger::GetInstance();
   for (auto _ : state) logger.Info(kMessage, kTag);
   state.SetItemsProcessed(state.iterations());
-
-  std::thread reader([&read_end] {
-    char buffer[65536];
-    while (read(read_end.get(), buffer, sizeof buffer) > 0) {
-    }
-  });
-  velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(30));
-  dup2(saved.get(), STDOUT_FILENO);
-  reader.join();
 }
 
 void BM_Spdlog(benchmark::State& state) {

@@ -5,26 +5,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <future>
 #include <regex>
 #include <string>
-#include <thread>
 
-#include "base/unique_fd_posix.h"
 #include "base/utf8_path.h"
-#include "logging/console_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "tests/logging/logger_test_support.h"
+#include "tests/support/blocked_stdout_posix.h"
 
 namespace {
 
 using LogFaultsPosixTest = LoggerTest;
 using velqa::base::Utf8FromPath;
+using vpn_test::BlockedStdout;
 
 // A deleted file would swallow every later record; the size check starts a
 // fresh file under the same name.
@@ -59,49 +57,6 @@ TEST_F(LogFaultsPosixTest, LogFileDescriptorIsClosedOnExec) {
   }
   EXPECT_EQ(found, 1);
 }
-
-// Standard output replaced by a pipe that is full and that nobody reads,
-// until Release, which reads everything and puts standard output back.
-class BlockedStdout {
- public:
-  BlockedStdout() {
-    std::signal(SIGPIPE, SIG_IGN);
-    int ends[2];
-    if (pipe(ends) != 0) return;
-    read_end_.Reset(ends[0]);
-    velqa::base::UniqueFd write_end(ends[1]);
-    // Full: a blocking write to it now waits for a reader.
-    fcntl(write_end.get(), F_SETFL, O_NONBLOCK);
-    const std::string chunk(4096, '#');
-    while (write(write_end.get(), chunk.data(), chunk.size()) > 0) {
-    }
-    fcntl(write_end.get(), F_SETFL, 0);
-    saved_.Reset(dup(STDOUT_FILENO));
-    dup2(write_end.get(), STDOUT_FILENO);
-  }
-  ~BlockedStdout() { Release(); }
-  bool ok() const { return read_end_.is_valid() && saved_.is_valid(); }
-
-  // What reached the pipe after the filling, once the console queue is empty.
-  std::string Release() {
-    if (!saved_) return {};
-    std::string text;
-    std::thread reader([&] {
-      char buffer[65536];
-      ssize_t got = 0;
-      while ((got = read(read_end_.get(), buffer, sizeof buffer)) > 0) text.append(buffer, got);
-    });
-    velqa::logging::ConsoleOutput::Instance().Drain(std::chrono::seconds(20));
-    dup2(saved_.get(), STDOUT_FILENO);
-    saved_.Reset();
-    reader.join();
-    return text.substr(text.find_first_not_of('#'));
-  }
-
- private:
-  velqa::base::UniqueFd read_end_;
-  velqa::base::UniqueFd saved_;
-};
 
 // Standard output is a courtesy copy: while nobody reads it, threads that log
 // go on (the bounded call too), the file keeps every record in order, and the
